@@ -1,0 +1,44 @@
+#pragma once
+// The OLE2 compound-file container of an .xls file, through libgsf. It hands out the
+// Workbook stream and builds a new container in which only that stream is replaced and
+// every other stream and storage (summary information, VBA, …) is copied unchanged.
+
+#include "../error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace orbelant {
+
+class CompoundDocument {
+public:
+    // Reads the whole file into memory and opens the container from that snapshot.
+    // Refuses: FileMissing, FileUnreadable, NotCompoundFile, NoWorkbookStream,
+    // OldFormat (only a BIFF5/7 "Book" stream), TooLarge, Damaged.
+    static Result<CompoundDocument> open(const QString &path);
+    // The same from bytes already in memory; `displayName` names the file in messages.
+    static Result<CompoundDocument> fromBytes(QByteArray fileBytes, const QString &displayName);
+
+    CompoundDocument(CompoundDocument &&) noexcept;
+    CompoundDocument &operator=(CompoundDocument &&) noexcept;
+    ~CompoundDocument();
+
+    const QByteArray &workbookStream() const;
+    QString displayName() const;
+
+    // A complete new compound file: this one with the Workbook stream replaced by
+    // `stream` (under its original name), everything else copied, CLSIDs kept.
+    Result<QByteArray> withWorkbookStream(const QByteArray &stream) const;
+
+private:
+    struct Private;
+    explicit CompoundDocument(std::unique_ptr<Private> d);
+    std::unique_ptr<Private> d;
+};
+
+// Writes `bytes` to a new file in the same folder, flushes it and renames it over `path`,
+// keeping the old file's permissions. On any failure the old file is left untouched.
+Result<void> saveFileAtomically(const QString &path, const QByteArray &bytes);
+
+} // namespace orbelant
