@@ -27,7 +27,8 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::TooLarge:
         return QStringLiteral("Книга слишком велика: %1.").arg(detail);
     case ErrorCode::BadCriterion:
-        return QStringLiteral("Неверное условие поиска: %1.").arg(detail);
+        // detail: «the criterion»: what is wrong with it
+        return QStringLiteral("Неверное условие поиска %1.").arg(detail);
     case ErrorCode::UnknownColumn:
         return QStringLiteral("В листе нет столбца «%1».").arg(detail);
     case ErrorCode::NotANumber:

@@ -1,1 +1,67 @@
 #pragma once
+// Record identifiers and limits of the BIFF8 Workbook stream.
+
+#include <QByteArrayView>
+#include <QtGlobal>
+
+namespace orbelant::biff {
+
+namespace Id {
+constexpr quint16 Bof = 0x0809;
+constexpr quint16 Bof2 = 0x0009; // BIFF2
+constexpr quint16 Bof3 = 0x0209; // BIFF3
+constexpr quint16 Bof4 = 0x0409; // BIFF4
+constexpr quint16 Eof = 0x000A;
+constexpr quint16 FilePass = 0x002F;
+constexpr quint16 DateMode = 0x0022;
+constexpr quint16 Format = 0x041E;
+constexpr quint16 Xf = 0x00E0;
+constexpr quint16 BoundSheet = 0x0085;
+constexpr quint16 Sst = 0x00FC;
+constexpr quint16 ExtSst = 0x00FF;
+constexpr quint16 Continue = 0x003C;
+constexpr quint16 Index = 0x020B;
+constexpr quint16 Dimensions = 0x0200;
+constexpr quint16 Row = 0x0208;
+constexpr quint16 DbCell = 0x00D7;
+constexpr quint16 DefColWidth = 0x0055;
+constexpr quint16 ColInfo = 0x007D;
+constexpr quint16 LabelSst = 0x00FD;
+constexpr quint16 Label = 0x0204;
+constexpr quint16 RString = 0x00D6;
+constexpr quint16 Number = 0x0203;
+constexpr quint16 Rk = 0x027E;
+constexpr quint16 MulRk = 0x00BD;
+constexpr quint16 BoolErr = 0x0205;
+constexpr quint16 Blank = 0x0201;
+constexpr quint16 MulBlank = 0x00BE;
+constexpr quint16 Formula = 0x0006;
+constexpr quint16 String = 0x0207;
+constexpr quint16 ShrFmla = 0x04BC;
+constexpr quint16 Array = 0x0221;
+constexpr quint16 Table = 0x0236;
+} // namespace Id
+
+constexpr quint16 Biff8Version = 0x0600;
+constexpr quint16 Biff5Version = 0x0500;
+constexpr quint16 BofGlobals = 0x0005;
+constexpr quint16 BofWorksheet = 0x0010;
+
+constexpr qsizetype MaxRecordData = 8224;
+constexpr int MaxRows = 65536;
+constexpr int MaxColumns = 256;
+constexpr int MaxCellText = 32767;
+
+// One record as it stands in the stream: its id, the position of its 4-byte header,
+// and its data (a view into the stream).
+struct Record {
+    quint16 id = 0;
+    qint64 position = 0;
+    QByteArrayView data;
+
+    qint64 end() const { return position + 4 + data.size(); }
+};
+
+bool isCellRecord(quint16 id);
+
+} // namespace orbelant::biff

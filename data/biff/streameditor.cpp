@@ -1,1 +1,841 @@
-// (being written)
+#include "streameditor.h"
+#include "recordstream.h"
+#include "sheetcells.h"
+#include "../bytereader.h"
+
+#include <QHash>
+#include <algorithm>
+
+namespace orbelant::biff {
+
+namespace {
+
+constexpr quint16 DefaultCellXf = 15; // the default cell format in every BIFF8 writer's XF table
+constexpr int RowsPerBlock = 32;
+constexpr quint16 Window2 = 0x023E;
+constexpr quint8 TokenExp = 0x01;      // a cell of a shared or array formula
+constexpr quint8 TokenTable = 0x02;    // a cell of a data table
+constexpr quint16 SharedFormulaFlag = 0x0008;
+
+// One record of the stream: the original bytes, or a replacement.
+struct Piece {
+    quint16 id = 0;
+    qint64 originalPosition = -1; // -1 for records this edit adds
+    QByteArrayView original;
+    QByteArray replacement;
+    bool replaced = false;
+    bool touched = false;          // added, replaced or next to a removed record
+    qint64 newPosition = 0;
+
+    QByteArrayView data() const { return replaced ? QByteArrayView(replacement) : original; }
+    QByteArray &edit()
+    {
+        if (!replaced) {
+            replacement = original.toByteArray();
+            replaced = true;
+        }
+        touched = true;
+        return replacement;
+    }
+    void replace(QByteArray bytes)
+    {
+        replacement = std::move(bytes);
+        replaced = true;
+        touched = true;
+    }
+};
+
+Piece newPiece(quint16 id, QByteArray data)
+{
+    Piece piece;
+    piece.id = id;
+    piece.replace(std::move(data));
+    return piece;
+}
+
+struct Range {
+    size_t begin = 0; // the BOF
+    size_t end = 0;   // one past the EOF
+};
+
+// A cell record's place on its row.
+struct CellSpan {
+    int row = -1;
+    int firstColumn = -1;
+    int lastColumn = -1;
+};
+
+CellSpan cellSpan(const Piece &piece)
+{
+    if (!isCellRecord(piece.id))
+        return {};
+    ByteReader data(piece.data());
+    CellSpan span;
+    span.row = data.u16();
+    span.firstColumn = data.u16();
+    span.lastColumn = span.firstColumn;
+    if (piece.id == Id::MulRk || piece.id == Id::MulBlank) {
+        const qsizetype width = piece.id == Id::MulRk ? 6 : 2;
+        span.lastColumn = span.firstColumn + static_cast<int>((piece.data().size() - 6) / width) - 1;
+    }
+    return data.ok() && span.lastColumn >= span.firstColumn ? span : CellSpan{};
+}
+
+quint16 cellXf(const Piece &piece, int column)
+{
+    ByteReader data(piece.data());
+    data.skip(2);
+    const int first = data.u16();
+    if (piece.id == Id::MulRk)
+        data.skip(6 * (column - first));
+    else if (piece.id == Id::MulBlank)
+        data.skip(2 * (column - first));
+    return data.u16();
+}
+
+QByteArray cellHeader(int row, int column, quint16 xf)
+{
+    QByteArray out;
+    putU16(out, static_cast<quint16>(row));
+    putU16(out, static_cast<quint16>(column));
+    putU16(out, xf);
+    return out;
+}
+
+// The cells a MULRK or MULBLANK holds from column `from` to `to`, as one record
+// (RK or BLANK when a single cell remains).
+Piece multipleCellPart(const Piece &piece, int row, int first, int from, int to)
+{
+    const bool rk = piece.id == Id::MulRk;
+    const qsizetype width = rk ? 6 : 2;
+    const QByteArrayView items = piece.data().sliced(4 + width * (from - first), width * (to - from + 1));
+    QByteArray out;
+    putU16(out, static_cast<quint16>(row));
+    putU16(out, static_cast<quint16>(from));
+    out.append(items.data(), items.size());
+    if (from == to)
+        return newPiece(rk ? Id::Rk : Id::Blank, out);
+    putU16(out, static_cast<quint16>(to));
+    return newPiece(piece.id, out);
+}
+
+class StreamEditor {
+public:
+    explicit StreamEditor(const WorkbookGlobals &globals) : m_globals(globals) {}
+
+    Result<void> load(QByteArrayView stream);
+    Result<void> write(size_t sheetSubstream, const CellWrite &write);
+    Result<void> finishStrings();
+    QByteArray serialise();
+    std::optional<size_t> substreamAt(qint64 bofPosition) const;
+
+private:
+    struct RowLayout {
+        std::optional<size_t> rowRecord;
+        std::vector<size_t> cells;
+    };
+
+    // Walks the top-level records of a substream (embedded charts are passed over).
+    template <typename Visit>
+    void forTopLevel(const Range &range, Visit visit)
+    {
+        int nested = 0;
+        for (size_t i = range.begin + 1; i + 1 < range.end; ++i) {
+            if (m_pieces[i].id == Id::Bof)
+                ++nested;
+            else if (m_pieces[i].id == Id::Eof && nested > 0)
+                --nested;
+            else if (nested == 0 && !visit(i))
+                return;
+        }
+    }
+    RowLayout rowLayout(const Range &sheet, int row);
+    void insert(size_t at, Piece piece);
+    void erase(size_t at);
+    Result<size_t> ensureRowRecord(size_t substream, int row, int column);
+    size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
+    quint16 defaultXf(const Range &sheet, int column);
+    quint32 stringIndex(const QString &text);
+    void widenRanges(const Range &sheet, int row, int column);
+    void presizeStructure();
+    void layout();
+    void fillPositions();
+    qint64 mapPosition(qint64 original) const;
+    void fillDbCells(const Range &sheet);
+
+    const WorkbookGlobals &m_globals;
+    std::vector<Piece> m_pieces;
+    std::vector<Range> m_substreams; // [0] is the globals
+    std::vector<size_t> m_editedSheets;
+    QHash<QString, quint32> m_plainStrings;
+    bool m_plainStringsBuilt = false;
+    QStringList m_newStrings;
+    qint64 m_stringRefsDelta = 0;
+    std::vector<std::pair<qint64, qint64>> m_positionMap; // original → new, ascending
+    std::vector<SharedStrings::Location> m_newLocations;
+    std::optional<size_t> m_sstIndex;
+};
+
+Result<void> StreamEditor::load(QByteArrayView stream)
+{
+    RecordStream records(stream);
+    int depth = 0;
+    while (const auto record = records.next()) {
+        if (depth == 0 && record->id != Id::Bof)
+            break; // padding or junk after the last substream
+        Piece piece;
+        piece.id = record->id;
+        piece.originalPosition = record->position;
+        piece.original = record->data;
+        if (record->id == Id::Bof) {
+            if (depth == 1 && m_substreams.size() == 1) {
+                // The globals ended without their EOF: a sheet starts here.
+                m_substreams.back().end = m_pieces.size();
+                depth = 0;
+            }
+            if (depth == 0)
+                m_substreams.push_back(Range{m_pieces.size(), 0});
+            ++depth;
+        } else if (record->id == Id::Eof) {
+            --depth;
+        }
+        m_pieces.push_back(piece);
+        if (depth == 0)
+            m_substreams.back().end = m_pieces.size();
+        if (record->id == Id::FilePass)
+            return fail(ErrorCode::Encrypted, QString(), record->position);
+    }
+    if (records.error())
+        return std::unexpected(*records.error());
+    if (depth != 0 || m_substreams.empty())
+        return fail(ErrorCode::Damaged, QStringLiteral("поток книги обрывается до конца листа"));
+    return {};
+}
+
+std::optional<size_t> StreamEditor::substreamAt(qint64 bofPosition) const
+{
+    for (size_t s = 1; s < m_substreams.size(); ++s)
+        if (m_pieces[m_substreams[s].begin].originalPosition == bofPosition)
+            return s;
+    return std::nullopt;
+}
+
+void StreamEditor::insert(size_t at, Piece piece)
+{
+    m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(at), std::move(piece));
+    for (Range &range : m_substreams) {
+        if (range.begin >= at) {
+            ++range.begin;
+            ++range.end;
+        } else if (range.end > at) {
+            ++range.end;
+        }
+    }
+}
+
+void StreamEditor::erase(size_t at)
+{
+    m_pieces.erase(m_pieces.begin() + static_cast<std::ptrdiff_t>(at));
+    for (Range &range : m_substreams) {
+        if (range.begin > at) {
+            --range.begin;
+            --range.end;
+        } else if (range.end > at) {
+            --range.end;
+        }
+    }
+    if (at < m_pieces.size())
+        m_pieces[at].touched = true; // its block lost a record
+}
+
+StreamEditor::RowLayout StreamEditor::rowLayout(const Range &sheet, int row)
+{
+    RowLayout layout;
+    forTopLevel(sheet, [&](size_t i) {
+        const Piece &piece = m_pieces[i];
+        if (piece.id == Id::Row) {
+            ByteReader data(piece.data());
+            if (data.u16() == row && data.ok())
+                layout.rowRecord = i;
+        } else if (cellSpan(piece).row == row) {
+            layout.cells.push_back(i);
+        }
+        return true;
+    });
+    return layout;
+}
+
+quint16 StreamEditor::defaultXf(const Range &sheet, int column)
+{
+    quint16 xf = DefaultCellXf;
+    forTopLevel(sheet, [&](size_t i) {
+        if (m_pieces[i].id != Id::ColInfo)
+            return true;
+        ByteReader data(m_pieces[i].data());
+        const int first = data.u16();
+        const int last = data.u16();
+        data.skip(2);
+        const quint16 columnXf = data.u16();
+        if (data.ok() && column >= first && column <= last) {
+            xf = columnXf;
+            return false;
+        }
+        return true;
+    });
+    return xf < m_globals.dateFormatXf.size() ? xf : 0;
+}
+
+Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int column)
+{
+    const Range sheet = m_substreams[substream];
+    std::optional<size_t> below, above, dimensions, window;
+    bool blocks = false;
+    forTopLevel(sheet, [&](size_t i) {
+        const Piece &piece = m_pieces[i];
+        if (piece.id == Id::Row) {
+            ByteReader data(piece.data());
+            const int rw = data.u16();
+            if (rw < row)
+                below = i;
+            else if (rw > row && !above)
+                above = i;
+        } else if (piece.id == Id::DbCell) {
+            blocks = true;
+        } else if (piece.id == Id::Dimensions) {
+            dimensions = i;
+        } else if (piece.id == Window2 && !window) {
+            window = i;
+        }
+        return true;
+    });
+
+    QByteArray data;
+    putU16(data, static_cast<quint16>(row));
+    putU16(data, static_cast<quint16>(column));
+    putU16(data, static_cast<quint16>(column + 1));
+    putU16(data, 0x00FF); // default height
+    putU32(data, 0);
+    putU32(data, 0x000F0100);
+
+    auto runLength = [&](size_t at) {
+        size_t first = at, last = at;
+        while (first > sheet.begin && m_pieces[first - 1].id == Id::Row)
+            --first;
+        while (last + 1 < sheet.end && m_pieces[last + 1].id == Id::Row)
+            ++last;
+        return std::pair{first, last - first + 1};
+    };
+
+    if (below && (!blocks || runLength(*below).second < RowsPerBlock)) {
+        insert(*below + 1, newPiece(Id::Row, data));
+        return *below + 1;
+    }
+    if (above && (!blocks || runLength(*above).second < RowsPerBlock)) {
+        insert(*above, newPiece(Id::Row, data));
+        return *above;
+    }
+    // A block of its own: after the block below, before the block above, or where the
+    // cell table begins.
+    size_t at;
+    if (below) {
+        at = *below + 1;
+        while (at + 1 < m_substreams[substream].end && m_pieces[at].id != Id::DbCell)
+            ++at;
+        ++at;
+    } else if (above) {
+        at = runLength(*above).first;
+    } else if (dimensions) {
+        at = *dimensions + 1;
+    } else if (window) {
+        at = *window;
+    } else {
+        at = sheet.end - 1;
+    }
+    insert(at, newPiece(Id::Row, data));
+    if (blocks) {
+        QByteArray cell;
+        putU32(cell, 0);
+        putU16(cell, 0);
+        insert(at + 1, newPiece(Id::DbCell, cell));
+    }
+    return at;
+}
+
+size_t StreamEditor::cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout)
+{
+    auto pastAttachments = [&](size_t at) {
+        while (at + 1 < sheet.end && (m_pieces[at].id == Id::String || m_pieces[at].id == Id::ShrFmla
+                                      || m_pieces[at].id == Id::Array || m_pieces[at].id == Id::Table))
+            ++at;
+        return at;
+    };
+    if (!layout.cells.empty()) {
+        for (size_t i : layout.cells)
+            if (cellSpan(m_pieces[i]).firstColumn > column)
+                return i;
+        return pastAttachments(layout.cells.back() + 1);
+    }
+    size_t at = rowRecord + 1;
+    while (at + 1 < sheet.end && m_pieces[at].id == Id::Row)
+        ++at;
+    while (at + 1 < sheet.end) {
+        const Piece &piece = m_pieces[at];
+        if (isCellRecord(piece.id)) {
+            if (cellSpan(piece).row > row)
+                return at;
+            at = pastAttachments(at + 1);
+            continue;
+        }
+        return at;
+    }
+    return at;
+}
+
+quint32 StreamEditor::stringIndex(const QString &text)
+{
+    if (!m_plainStringsBuilt) {
+        const auto &table = m_globals.strings;
+        for (qsizetype i = table.strings.size() - 1; i >= 0; --i)
+            if (!table.formatted[static_cast<size_t>(i)])
+                m_plainStrings.insert(table.strings[i], static_cast<quint32>(i));
+        m_plainStringsBuilt = true;
+    }
+    const auto known = m_plainStrings.constFind(text);
+    if (known != m_plainStrings.cend())
+        return *known;
+    const auto index = static_cast<quint32>(m_globals.strings.strings.size() + m_newStrings.size());
+    m_newStrings.append(text);
+    m_plainStrings.insert(text, index);
+    return index;
+}
+
+void StreamEditor::widenRanges(const Range &sheet, int row, int column)
+{
+    forTopLevel(sheet, [&](size_t i) {
+        Piece &piece = m_pieces[i];
+        if (piece.id == Id::Dimensions && piece.data().size() >= 12) {
+            ByteReader data(piece.data());
+            const quint32 firstRow = data.u32(), endRow = data.u32();
+            const quint16 firstColumn = data.u16(), endColumn = data.u16();
+            const bool empty = endRow == 0 && endColumn == 0;
+            QByteArray &bytes = piece.edit();
+            setU32(bytes, 0, empty ? row : std::min<quint32>(firstRow, row));
+            setU32(bytes, 4, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
+            setU16(bytes, 8, static_cast<quint16>(empty ? column : std::min<int>(firstColumn, column)));
+            setU16(bytes, 10, static_cast<quint16>(empty ? column + 1 : std::max<int>(endColumn, column + 1)));
+        } else if (piece.id == Id::Index && piece.data().size() >= 16) {
+            ByteReader data(piece.data());
+            data.skip(4);
+            const quint32 firstRow = data.u32(), endRow = data.u32();
+            QByteArray &bytes = piece.edit();
+            const bool empty = endRow == 0;
+            setU32(bytes, 4, empty ? row : std::min<quint32>(firstRow, row));
+            setU32(bytes, 8, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
+        }
+        return true;
+    });
+}
+
+Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
+{
+    if (write.row < 0 || write.row >= MaxRows || write.column < 0 || write.column >= MaxColumns)
+        return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка вне листа."));
+    if (std::find(m_editedSheets.begin(), m_editedSheets.end(), substream) == m_editedSheets.end())
+        m_editedSheets.push_back(substream);
+
+    const Range sheet = m_substreams[substream];
+    RowLayout layout = rowLayout(sheet, write.row);
+    std::optional<size_t> covering;
+    for (size_t i : layout.cells) {
+        const CellSpan span = cellSpan(m_pieces[i]);
+        if (write.column >= span.firstColumn && write.column <= span.lastColumn)
+            covering = i;
+    }
+    if (!covering && write.kind == CellWrite::Kind::Clear)
+        return {}; // nothing there to clear
+
+    const quint16 xf = covering ? cellXf(m_pieces[*covering], write.column) : defaultXf(sheet, write.column);
+    Piece cell;
+    QByteArray bytes = cellHeader(write.row, write.column, xf);
+    switch (write.kind) {
+    case CellWrite::Kind::Clear:
+        cell = newPiece(Id::Blank, bytes);
+        break;
+    case CellWrite::Kind::Number:
+        putF64(bytes, write.number);
+        cell = newPiece(Id::Number, bytes);
+        break;
+    case CellWrite::Kind::Text:
+        putU32(bytes, stringIndex(write.text));
+        cell = newPiece(Id::LabelSst, bytes);
+        ++m_stringRefsDelta;
+        break;
+    }
+
+    if (covering) {
+        const size_t at = *covering;
+        const Piece &old = m_pieces[at];
+        if (old.id == Id::Formula) {
+            ByteReader formula(old.data());
+            formula.skip(14);
+            const quint16 flags = formula.u16();
+            formula.skip(4);
+            const quint16 tokensSize = formula.u16();
+            const quint8 firstToken = formula.u8();
+            if ((flags & SharedFormulaFlag) || (tokensSize > 0 && formula.ok() && (firstToken == TokenExp || firstToken == TokenTable)))
+                return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
+            const quint16 next = at + 1 < sheet.end ? m_pieces[at + 1].id : 0;
+            if (next == Id::ShrFmla || next == Id::Array || next == Id::Table)
+                return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
+            if (next == Id::String)
+                erase(at + 1);
+        }
+        if (old.id == Id::LabelSst)
+            --m_stringRefsDelta;
+        if (old.id == Id::MulRk || old.id == Id::MulBlank) {
+            if (old.id == Id::MulBlank && write.kind == CellWrite::Kind::Clear)
+                return {};
+            const CellSpan span = cellSpan(old);
+            std::vector<Piece> parts;
+            if (write.column > span.firstColumn)
+                parts.push_back(multipleCellPart(old, write.row, span.firstColumn, span.firstColumn, write.column - 1));
+            parts.push_back(std::move(cell));
+            if (write.column < span.lastColumn)
+                parts.push_back(multipleCellPart(old, write.row, span.firstColumn, write.column + 1, span.lastColumn));
+            m_pieces[at] = std::move(parts[0]);
+            for (size_t p = 1; p < parts.size(); ++p)
+                insert(at + p, std::move(parts[p]));
+        } else {
+            m_pieces[at] = std::move(cell);
+        }
+    } else {
+        size_t rowRecord;
+        if (layout.rowRecord) {
+            rowRecord = *layout.rowRecord;
+        } else {
+            auto created = ensureRowRecord(substream, write.row, write.column);
+            if (!created)
+                return std::unexpected(created.error());
+            rowRecord = *created;
+            layout = rowLayout(m_substreams[substream], write.row);
+        }
+        insert(cellInsertionPoint(m_substreams[substream], rowRecord, write.row, write.column, layout), std::move(cell));
+    }
+
+    if (write.kind != CellWrite::Kind::Clear) {
+        layout = rowLayout(m_substreams[substream], write.row);
+        if (layout.rowRecord) {
+            Piece &row = m_pieces[*layout.rowRecord];
+            ByteReader data(row.data());
+            data.skip(2);
+            const quint16 first = data.u16(), end = data.u16();
+            if (data.ok() && (write.column < first || write.column + 1 > end || first == end)) {
+                QByteArray &rowBytes = row.edit();
+                setU16(rowBytes, 2, static_cast<quint16>(first == end ? write.column : std::min<int>(first, write.column)));
+                setU16(rowBytes, 4, static_cast<quint16>(first == end ? write.column + 1 : std::max<int>(end, write.column + 1)));
+            }
+        }
+        widenRanges(m_substreams[substream], write.row, write.column);
+    }
+    return {};
+}
+
+Result<void> StreamEditor::finishStrings()
+{
+    if (m_newStrings.isEmpty() && m_stringRefsDelta == 0)
+        return {};
+    const Range &globals = m_substreams.front();
+    std::optional<size_t> sst;
+    for (size_t i = globals.begin; i < globals.end; ++i)
+        if (m_pieces[i].id == Id::Sst)
+            sst = i;
+
+    const auto uniqueCount = static_cast<quint32>(m_globals.strings.strings.size() + m_newStrings.size());
+    const qint64 total = std::max<qint64>(static_cast<qint64>(m_globals.strings.declaredTotal) + m_stringRefsDelta, uniqueCount > 0 ? 1 : 0);
+
+    size_t last; // the record new strings are appended to
+    if (!sst) {
+        QByteArray counts;
+        putU32(counts, 0);
+        putU32(counts, 0);
+        size_t at = globals.end - 1; // before the globals' EOF
+        if (m_pieces[at].id != Id::Eof)
+            at = globals.end;
+        insert(at, newPiece(Id::Sst, counts));
+        sst = at;
+        last = at;
+    } else {
+        last = *sst;
+        while (last + 1 < globals.end && m_pieces[last + 1].id == Id::Continue)
+            ++last;
+        // Strings are appended after the last one read; refuse when the table has bytes
+        // beyond it, since a reader would take those for our strings.
+        const auto &table = m_globals.strings;
+        const qsizetype chainBytes = [&] {
+            qsizetype n = 0;
+            for (size_t i = *sst; i <= last; ++i)
+                n += m_pieces[i].data().size();
+            return n;
+        }();
+        if (!m_newStrings.isEmpty() && table.consumedBytes != chainBytes)
+            return fail(ErrorCode::CannotEdit, QStringLiteral("Таблица строк книги содержит лишние данные."));
+    }
+
+    QByteArray &counts = m_pieces[*sst].edit();
+    setU32(counts, 0, static_cast<quint32>(total));
+    setU32(counts, 4, uniqueCount);
+
+    // Append each new string; a string that does not fit goes on in a CONTINUE record,
+    // whose character part starts with a flags byte.
+    QByteArray current = m_pieces[last].data().toByteArray();
+    size_t currentIndex = last;
+    int segment = static_cast<int>(last - *sst);
+    auto flush = [&] {
+        m_pieces[currentIndex].replace(current);
+        insert(currentIndex + 1, newPiece(Id::Continue, {}));
+        ++currentIndex;
+        ++segment;
+        current.clear();
+    };
+    for (const QString &text : std::as_const(m_newStrings)) {
+        const bool high = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
+        const qsizetype width = high ? 2 : 1;
+        if (current.size() + 3 + (text.isEmpty() ? 0 : width) > MaxRecordData)
+            flush();
+        m_newLocations.push_back(SharedStrings::Location{segment, static_cast<int>(current.size())});
+        putU16(current, static_cast<quint16>(text.size()));
+        current.append(static_cast<char>(high ? 0x01 : 0x00));
+        qsizetype written = 0;
+        while (written < text.size()) {
+            qsizetype room = (MaxRecordData - current.size()) / width;
+            if (room == 0) {
+                flush();
+                current.append(static_cast<char>(high ? 0x01 : 0x00));
+                room = (MaxRecordData - current.size()) / width;
+            }
+            const qsizetype take = std::min(room, text.size() - written);
+            for (qsizetype i = 0; i < take; ++i) {
+                const char16_t c = text[written + i].unicode();
+                current.append(static_cast<char>(c & 0xFF));
+                if (high)
+                    current.append(static_cast<char>(c >> 8));
+            }
+            written += take;
+        }
+    }
+    m_pieces[currentIndex].replace(current);
+    m_sstIndex = *sst;
+    return {};
+}
+
+void StreamEditor::presizeStructure()
+{
+    const Range &globals = m_substreams.front();
+    if (!m_newStrings.isEmpty()) {
+        for (size_t i = globals.begin; i < globals.end; ++i) {
+            if (m_pieces[i].id != Id::ExtSst)
+                continue;
+            const qsizetype unique = m_globals.strings.strings.size() + m_newStrings.size();
+            const qsizetype perBucket = std::max<qsizetype>(unique / 128 + 1, 8);
+            const qsizetype buckets = (unique + perBucket - 1) / perBucket;
+            QByteArray data(2 + 8 * buckets, '\0');
+            setU16(data, 0, static_cast<quint16>(perBucket));
+            m_pieces[i].replace(data);
+        }
+    }
+    for (size_t s : m_editedSheets) {
+        const Range sheet = m_substreams[s];
+        qsizetype blocks = 0;
+        std::optional<size_t> index;
+        size_t blockStart = sheet.begin + 1;
+        forTopLevel(sheet, [&](size_t i) {
+            if (m_pieces[i].id == Id::Index) {
+                index = i;
+            } else if (m_pieces[i].id == Id::DbCell) {
+                ++blocks;
+                bool touched = false;
+                qsizetype rows = 0;
+                for (size_t j = blockStart; j < i; ++j) {
+                    touched = touched || m_pieces[j].touched;
+                    rows += m_pieces[j].id == Id::Row;
+                }
+                if ((touched || m_pieces[i].touched) && rows > 0) {
+                    QByteArray data(4 + 2 * rows, '\0');
+                    m_pieces[i].replace(data);
+                }
+                blockStart = i + 1;
+            }
+            return true;
+        });
+        if (index && m_pieces[*index].data().size() >= 16) {
+            QByteArray data = m_pieces[*index].data().first(16).toByteArray();
+            data.resize(16 + 4 * blocks, '\0');
+            m_pieces[*index].replace(data);
+        }
+    }
+}
+
+void StreamEditor::layout()
+{
+    qint64 position = 0;
+    m_positionMap.clear();
+    for (Piece &piece : m_pieces) {
+        piece.newPosition = position;
+        if (piece.originalPosition >= 0)
+            m_positionMap.emplace_back(piece.originalPosition, position);
+        position += 4 + piece.data().size();
+    }
+}
+
+// The new position of the record that stood at `original`; -1 when no record did.
+qint64 StreamEditor::mapPosition(qint64 original) const
+{
+    const auto found = std::lower_bound(m_positionMap.begin(), m_positionMap.end(), std::pair<qint64, qint64>{original, -1});
+    return found != m_positionMap.end() && found->first == original ? found->second : -1;
+}
+
+void StreamEditor::fillDbCells(const Range &sheet)
+{
+    std::vector<size_t> rows;
+    forTopLevel(sheet, [&](size_t i) {
+        const Piece &piece = m_pieces[i];
+        if (piece.id == Id::Row) {
+            rows.push_back(i);
+        } else if (piece.id == Id::DbCell) {
+            if (piece.replaced && !rows.empty() && piece.replacement.size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
+                QByteArray &data = m_pieces[i].replacement;
+                const qint64 firstRow = m_pieces[rows.front()].newPosition;
+                setU32(data, 0, static_cast<quint32>(m_pieces[i].newPosition - firstRow));
+                // Offsets run from the end of the first ROW to the first cell of each row,
+                // then from one row's first cell to the next.
+                qint64 cursor = firstRow + 4 + m_pieces[rows.front()].data().size();
+                for (size_t r = 0; r < rows.size(); ++r) {
+                    ByteReader rowData(m_pieces[rows[r]].data());
+                    const int rowNumber = rowData.u16();
+                    qint64 firstCell = -1;
+                    for (size_t j = rows.back() + 1; j < i; ++j) {
+                        if (cellSpan(m_pieces[j]).row == rowNumber) {
+                            firstCell = m_pieces[j].newPosition;
+                            break;
+                        }
+                    }
+                    quint16 offset = 0;
+                    if (firstCell >= 0) {
+                        offset = static_cast<quint16>(firstCell - cursor);
+                        cursor = firstCell;
+                    }
+                    setU16(data, 4 + 2 * static_cast<qsizetype>(r), offset);
+                }
+            }
+            rows.clear();
+        }
+        return true;
+    });
+}
+
+void StreamEditor::fillPositions()
+{
+    const Range &globals = m_substreams.front();
+    for (size_t i = globals.begin; i < globals.end; ++i) {
+        Piece &piece = m_pieces[i];
+        if (piece.id == Id::BoundSheet && piece.data().size() >= 4) {
+            const qint64 moved = mapPosition(ByteReader(piece.data()).u32());
+            if (moved >= 0 && moved != ByteReader(piece.data()).u32())
+                setU32(piece.edit(), 0, static_cast<quint32>(moved));
+        } else if (piece.id == Id::ExtSst && piece.replaced && m_sstIndex) {
+            const auto &old = m_globals.strings.locations;
+            const qsizetype unique = static_cast<qsizetype>(old.size() + m_newLocations.size());
+            const qsizetype perBucket = ByteReader(piece.replacement).u16();
+            for (qsizetype bucket = 0; perBucket > 0 && bucket * perBucket < unique; ++bucket) {
+                const qsizetype first = bucket * perBucket;
+                const auto where = first < static_cast<qsizetype>(old.size()) ? old[static_cast<size_t>(first)]
+                                                                             : m_newLocations[static_cast<size_t>(first) - old.size()];
+                const Piece &segment = m_pieces[*m_sstIndex + static_cast<size_t>(where.segment)];
+                setU32(piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
+                setU16(piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));
+            }
+        }
+    }
+
+    for (size_t s = 1; s < m_substreams.size(); ++s) {
+        const Range sheet = m_substreams[s];
+        const bool edited = std::find(m_editedSheets.begin(), m_editedSheets.end(), s) != m_editedSheets.end();
+        if (edited)
+            fillDbCells(sheet);
+        const Piece &bof = m_pieces[sheet.begin];
+        const qint64 shift = bof.newPosition - bof.originalPosition;
+        std::vector<qint64> blocks;
+        std::optional<size_t> index;
+        forTopLevel(sheet, [&](size_t i) {
+            if (m_pieces[i].id == Id::Index)
+                index = i;
+            else if (m_pieces[i].id == Id::DbCell)
+                blocks.push_back(m_pieces[i].newPosition);
+            return true;
+        });
+        if (!index || m_pieces[*index].data().size() < 16)
+            continue;
+        Piece &piece = m_pieces[*index];
+        auto moved = [&](quint32 stored) -> quint32 {
+            if (stored == 0)
+                return 0;
+            const qint64 exact = mapPosition(stored);
+            return static_cast<quint32>(exact >= 0 ? exact : stored + shift);
+        };
+        const QByteArrayView data = piece.data();
+        const qsizetype entries = (data.size() - 16) / 4;
+        QByteArray updated = data.toByteArray();
+        setU32(updated, 12, moved(ByteReader(data.sliced(12)).u32()));
+        for (qsizetype e = 0; e < entries; ++e) {
+            const quint32 value = edited && static_cast<size_t>(e) < blocks.size()
+                                      ? static_cast<quint32>(blocks[static_cast<size_t>(e)])
+                                      : moved(ByteReader(data.sliced(16 + 4 * e)).u32());
+            setU32(updated, 16 + 4 * e, value);
+        }
+        if (updated != data)
+            piece.replace(updated);
+    }
+}
+
+QByteArray StreamEditor::serialise()
+{
+    presizeStructure();
+    layout();
+    fillPositions();
+    QByteArray out;
+    const Piece &last = m_pieces.back();
+    out.reserve(last.newPosition + 4 + last.data().size());
+    for (const Piece &piece : m_pieces) {
+        putU16(out, piece.id);
+        putU16(out, static_cast<quint16>(piece.data().size()));
+        out.append(piece.data().data(), piece.data().size());
+    }
+    return out;
+}
+
+} // namespace
+
+Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &globals, size_t sheetIndex,
+                                const std::vector<CellWrite> &writes)
+{
+    const auto bof = locateWorksheet(stream, globals, sheetIndex);
+    if (!bof)
+        return std::unexpected(bof.error());
+    StreamEditor editor(globals);
+    if (auto loaded = editor.load(stream); !loaded)
+        return std::unexpected(loaded.error());
+    const auto substream = editor.substreamAt(*bof);
+    if (!substream)
+        return fail(ErrorCode::Damaged, QStringLiteral("не найдено начало листа «%1»").arg(globals.sheets[sheetIndex].name));
+    for (const CellWrite &write : writes) {
+        if (write.kind == CellWrite::Kind::Text && write.text.size() > MaxCellText)
+            return fail(ErrorCode::CannotEdit, QStringLiteral("Текст длиннее 32 767 знаков."));
+        if (auto written = editor.write(*substream, write); !written)
+            return std::unexpected(written.error());
+    }
+    if (auto strings = editor.finishStrings(); !strings)
+        return std::unexpected(strings.error());
+    return editor.serialise();
+}
+
+} // namespace orbelant::biff
