@@ -2,6 +2,7 @@
 // A bounds-checked little-endian cursor. A read past the end makes the reader fail and
 // stay failed, returning zeros, so a parser reads a whole structure and checks ok() once.
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <cstring>
 #include <bit>

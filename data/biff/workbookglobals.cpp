@@ -6,7 +6,9 @@ namespace orbelant::biff {
 
 bool isBuiltInDateFormat(quint16 formatIndex)
 {
-    return (formatIndex >= 14 && formatIndex <= 22) || (formatIndex >= 45 && formatIndex <= 47);
+    // 27–36 and 50–58 are the date formats of East Asian versions of Excel.
+    return (formatIndex >= 14 && formatIndex <= 22) || (formatIndex >= 27 && formatIndex <= 36)
+        || (formatIndex >= 45 && formatIndex <= 47) || (formatIndex >= 50 && formatIndex <= 58);
 }
 
 bool isDateFormatString(const QString &format)

@@ -1,1 +1,591 @@
-// (being written)
+#include "compounddocument.h"
+#include "../bytereader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QSaveFile>
+
+// Only the headers we use: <gsf/gsf.h> pulls in GIO, whose `signals` clashes with Qt's.
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+
+#include <utility>
+#include <vector>
+
+namespace orbelant {
+
+namespace {
+
+constexpr qint64 MaxFileBytes = qint64(512) << 20;
+constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
+// Excel never writes a Workbook stream below the mini-stream cutoff; we pad up to it.
+constexpr qsizetype MinWorkbookStreamBytes = 4096;
+constexpr qsizetype CopyChunkBytes = 64 * 1024;
+// Excel's own files nest two storages deep (_VBA_PROJECT_CUR/VBA).
+constexpr int MaxStorageDepth = 32;
+
+// The parts of a compound file that we check before libgsf sees it.
+constexpr qsizetype HeaderBytes = 512;
+constexpr qsizetype SectorShiftOffset = 30;
+constexpr qsizetype AllocationSectorCountOffset = 44;
+constexpr qsizetype DirectoryStartOffset = 48;
+constexpr qsizetype ExtensionStartOffset = 68;
+constexpr qsizetype ExtensionCountOffset = 72;
+constexpr qsizetype HeaderAllocationListOffset = 76;
+constexpr qsizetype HeaderAllocationListLength = 109;
+constexpr char Signature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+// An allocation table may describe at most twice the sectors of the largest file we read.
+constexpr qint64 MaxDescribedSectors = 2 * MaxFileBytes / 512;
+
+constexpr qsizetype EntryBytes = 128;
+constexpr qsizetype EntryTypeOffset = 66;
+constexpr qsizetype EntryLeftOffset = 68;
+constexpr qsizetype EntryChildOffset = 76;
+constexpr qsizetype EntrySizeOffset = 120;
+constexpr quint8 StorageEntry = 1;
+constexpr quint8 StreamEntry = 2;
+constexpr quint8 RootEntry = 5;
+constexpr quint32 NoEntry = 0xFFFFFFFF;
+constexpr quint32 LastRegularSector = 0xFFFFFFF9;
+// libgsf recurses once per directory link (about 250 bytes of stack each) and inserts
+// every entry into a sorted list; real workbooks have a few dozen entries.
+constexpr int MaxDirectoryDepth = 2048;
+constexpr qsizetype MaxDirectoryEntries = 10000;
+
+// Owns one GObject reference and drops it when it goes out of scope.
+template <typename T>
+class GRef {
+public:
+    GRef() = default;
+    explicit GRef(T *object) : m_object(object) {}
+    GRef(GRef &&other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
+    GRef &operator=(GRef &&other) noexcept
+    {
+        std::swap(m_object, other.m_object);
+        return *this;
+    }
+    GRef(const GRef &) = delete;
+    GRef &operator=(const GRef &) = delete;
+    ~GRef()
+    {
+        if (m_object)
+            g_object_unref(m_object);
+    }
+
+    T *get() const { return m_object; }
+    explicit operator bool() const { return m_object != nullptr; }
+
+private:
+    T *m_object = nullptr;
+};
+
+// libgsf reports some failures through a GError; we only need to release it.
+class GErrorSlot {
+public:
+    GErrorSlot() = default;
+    GErrorSlot(const GErrorSlot &) = delete;
+    GErrorSlot &operator=(const GErrorSlot &) = delete;
+    ~GErrorSlot() { g_clear_error(&m_error); }
+    GError **out() { return &m_error; }
+
+private:
+    GError *m_error = nullptr;
+};
+
+QString damagedDetail(const QString &displayName, const QString &what)
+{
+    return QStringLiteral("файл «%1»: %2").arg(displayName, what);
+}
+
+// libgsf trusts the header's sector size and allocation-table size for its first
+// allocations (one of them on the stack), so those two are checked here first.
+Result<void> checkHeader(QByteArrayView fileBytes, const QString &displayName)
+{
+    ByteReader signature(fileBytes);
+    if (signature.bytes(8) != QByteArrayView(Signature, 8))
+        return fail(ErrorCode::NotCompoundFile, displayName);
+    if (fileBytes.size() < HeaderBytes)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("заголовок контейнера обрезан")));
+
+    ByteReader header(fileBytes);
+    header.skip(SectorShiftOffset);
+    const quint16 sectorShift = header.u16();
+    header.skip(AllocationSectorCountOffset - SectorShiftOffset - 2);
+    const quint32 allocationSectors = header.u32();
+    if (!header.ok() || (sectorShift != 9 && sectorShift != 12))
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("недопустимый размер сектора")));
+
+    const qint64 entriesPerSector = (qint64(1) << sectorShift) / 4;
+    if (qint64(allocationSectors) * entriesPerSector > MaxDescribedSectors)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("таблица размещения несоразмерно велика")));
+    return {};
+}
+
+// Reads the directory the way libgsf will, before it does: libgsf recurses once per link
+// between entries, so a long chain of entries in a hostile file overflows its stack, and
+// it silently leaves out any entry it cannot use together with everything linked from
+// it. We refuse the first and note the second, so that such a file is never rewritten
+// without those entries.
+class DirectoryCheck {
+public:
+    DirectoryCheck(QByteArrayView file, const QString &displayName) : m_file(file), m_displayName(displayName) {}
+
+    // Whether every linked entry is usable; an error when libgsf must not see the file.
+    Result<bool> run()
+    {
+        ByteReader header(m_file);
+        header.skip(SectorShiftOffset);
+        m_sectorBytes = qsizetype(1) << header.u16();
+        header.skip(AllocationSectorCountOffset - SectorShiftOffset - 2);
+        const quint32 allocationSectors = header.u32();
+        const quint32 directoryStart = header.u32();
+        header.skip(ExtensionStartOffset - DirectoryStartOffset - 4);
+        const quint32 extensionStart = header.u32();
+        const quint32 extensionCount = header.u32();
+        if (!header.ok())
+            return false;
+        readAllocationSectors(allocationSectors, extensionStart, extensionCount);
+        readDirectorySectors(directoryStart);
+        return walkEntries();
+    }
+
+private:
+    // Where the allocation table lives: 109 sector numbers in the header, the rest in a
+    // chain of extension sectors.
+    void readAllocationSectors(quint32 count, quint32 extensionSector, quint32 extensionCount)
+    {
+        ByteReader header(m_file);
+        header.skip(HeaderAllocationListOffset);
+        for (quint32 i = 0; i < count && i < HeaderAllocationListLength; ++i)
+            m_allocationSectors.push_back(header.u32());
+        const qsizetype perExtension = m_sectorBytes / 4 - 1;
+        for (quint32 e = 0; e < extensionCount && m_allocationSectors.size() < qsizetype(count); ++e) {
+            ByteReader extension(sector(extensionSector));
+            for (qsizetype i = 0; i < perExtension && m_allocationSectors.size() < qsizetype(count); ++i)
+                m_allocationSectors.push_back(extension.u32());
+            extensionSector = extension.u32();
+            if (!extension.ok())
+                return;
+        }
+    }
+
+    QByteArrayView sector(quint32 number) const
+    {
+        const qint64 start = (qint64(number) + 1) * m_sectorBytes;
+        if (start + m_sectorBytes > m_file.size())
+            return {};
+        return m_file.sliced(start, m_sectorBytes);
+    }
+
+    quint32 nextSector(quint32 number) const
+    {
+        const qsizetype perSector = m_sectorBytes / 4;
+        const qsizetype tableSector = number / perSector;
+        if (tableSector >= m_allocationSectors.size())
+            return NoEntry;
+        ByteReader table(sector(m_allocationSectors[tableSector]));
+        table.skip((number % perSector) * 4);
+        const quint32 next = table.u32();
+        return table.ok() ? next : NoEntry;
+    }
+
+    // The directory's sector chain, stopping where it loops back (as libgsf does).
+    void readDirectorySectors(quint32 number)
+    {
+        std::vector<bool> seen;
+        while (number <= LastRegularSector && qint64(number) < MaxDescribedSectors) {
+            if (seen.size() <= number)
+                seen.resize(number + 1);
+            if (seen[number])
+                return;
+            seen[number] = true;
+            m_directorySectors.push_back(number);
+            number = nextSector(number);
+        }
+    }
+
+    QByteArrayView entry(quint32 index) const
+    {
+        const qsizetype perSector = m_sectorBytes / EntryBytes;
+        if (index / perSector >= m_directorySectors.size())
+            return {};
+        const QByteArrayView bytes = sector(m_directorySectors[index / perSector]);
+        if (bytes.isEmpty())
+            return {};
+        return bytes.sliced((index % perSector) * EntryBytes, EntryBytes);
+    }
+
+    Result<bool> walkEntries()
+    {
+        struct Link {
+            quint32 index;
+            int depth;
+        };
+        std::vector<Link> pending{{0, 1}};
+        std::vector<bool> seen(static_cast<size_t>(m_directorySectors.size() * (m_sectorBytes / EntryBytes)));
+        bool complete = true;
+        qsizetype visited = 0;
+        while (!pending.empty()) {
+            const Link link = pending.back();
+            pending.pop_back();
+            if (link.index == NoEntry)
+                continue;
+            if (link.depth > MaxDirectoryDepth)
+                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("каталог контейнера слишком глубок")));
+            if (++visited > MaxDirectoryEntries)
+                return fail(ErrorCode::TooLarge, QStringLiteral("в файле «%1» больше %2 элементов контейнера")
+                                                     .arg(m_displayName).arg(MaxDirectoryEntries));
+            ByteReader reader(entry(link.index));
+            reader.skip(EntryTypeOffset);
+            const quint8 type = reader.u8();
+            reader.skip(EntryLeftOffset - EntryTypeOffset - 1);
+            const quint32 left = reader.u32();
+            const quint32 right = reader.u32();
+            const quint32 child = reader.u32();
+            reader.skip(EntrySizeOffset - EntryChildOffset - 4);
+            const quint32 size = reader.u32();
+            const bool usable = reader.ok() && link.index < seen.size() && !seen[link.index]
+                && (link.index == 0 ? type == RootEntry : type == StorageEntry || type == StreamEntry)
+                && (type != StreamEntry || size <= quint64(m_file.size()));
+            if (!usable) {
+                complete = false;
+                continue;
+            }
+            seen[link.index] = true;
+            // The root has no siblings; libgsf would read them and then drop them.
+            if (link.index == 0 && (left != NoEntry || right != NoEntry))
+                complete = false;
+            pending.push_back({left, link.depth + 1});
+            pending.push_back({right, link.depth + 1});
+            if (type != StreamEntry)
+                pending.push_back({child, link.depth + 1});
+        }
+        return complete;
+    }
+
+    QByteArrayView m_file;
+    QString m_displayName;
+    qsizetype m_sectorBytes = 512;
+    QList<quint32> m_allocationSectors;
+    QList<quint32> m_directorySectors;
+};
+
+struct OpenedContainer {
+    GRef<GsfInfile> root;
+    bool complete = true; // libgsf sees every entry the directory links
+};
+
+// Opens the container over `fileBytes` without copying them; the caller keeps them alive
+// for as long as the returned root (and anything read from it) lives.
+Result<OpenedContainer> openRoot(const QByteArray &fileBytes, const QString &displayName)
+{
+    if (auto checked = checkHeader(fileBytes, displayName); !checked)
+        return std::unexpected(checked.error());
+    const auto complete = DirectoryCheck(fileBytes, displayName).run();
+    if (!complete)
+        return std::unexpected(complete.error());
+
+    GRef<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8 *>(fileBytes.constData()),
+                                              fileBytes.size(), FALSE));
+    if (!input)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не удалось открыть контейнер")));
+    GErrorSlot error;
+    GRef<GsfInfile> root(gsf_infile_msole_new(input.get(), error.out()));
+    if (!root)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("нарушена структура контейнера OLE2")));
+    return OpenedContainer{std::move(root), *complete};
+}
+
+bool isStorage(GsfInput *entry)
+{
+    return GSF_IS_INFILE(entry) && gsf_infile_num_children(GSF_INFILE(entry)) >= 0;
+}
+
+// Reads a whole stream in chunks, checking every read.
+Result<QByteArray> readStream(GsfInput *stream, qint64 maxBytes, const QString &displayName)
+{
+    const gsf_off_t size = gsf_input_size(stream);
+    const QString streamName = QString::fromUtf8(gsf_input_name(stream));
+    if (size < 0)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("неверная длина потока «%1»").arg(streamName)));
+    if (size > maxBytes)
+        return fail(ErrorCode::TooLarge, QStringLiteral("поток «%1» в файле «%2» длиннее %3 МБ")
+                                             .arg(streamName, displayName).arg(maxBytes >> 20));
+
+    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
+    if (gsf_input_seek(stream, 0, G_SEEK_SET))
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не читается поток «%1»").arg(streamName)));
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qsizetype chunk = std::min(CopyChunkBytes, bytes.size() - done);
+        auto *target = reinterpret_cast<guint8 *>(bytes.data() + done);
+        if (!gsf_input_read(stream, static_cast<size_t>(chunk), target))
+            return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("поток «%1» обрывается на байте %2")
+                                                                           .arg(streamName).arg(done)));
+        done += chunk;
+    }
+    return bytes;
+}
+
+enum class WorkbookKind { Biff8, Biff5 };
+
+struct WorkbookEntry {
+    int index = -1;
+    WorkbookKind kind = WorkbookKind::Biff8;
+};
+
+// Compound-file names compare without regard to case, so "WORKBOOK" is the Workbook.
+// A file with both streams keeps the old "Book" as it is and is read through "Workbook".
+Result<WorkbookEntry> findWorkbook(GsfInfile *root, const QString &displayName)
+{
+    int workbookIndex = -1;
+    int bookIndex = -1;
+    const int count = gsf_infile_num_children(root);
+    for (int i = 0; i < count; ++i) {
+        const QString name = QString::fromUtf8(gsf_infile_name_by_index(root, i));
+        const bool isWorkbook = name.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0;
+        const bool isBook = name.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0;
+        if (!isWorkbook && !isBook)
+            continue;
+        GRef<GsfInput> entry(gsf_infile_child_by_index(root, i));
+        if (!entry)
+            return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не читается поток «%1»").arg(name)));
+        if (isStorage(entry.get()))
+            continue;
+        int &slot = isWorkbook ? workbookIndex : bookIndex;
+        if (slot >= 0)
+            return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("в контейнере два потока «%1»").arg(name)));
+        slot = i;
+    }
+    if (workbookIndex >= 0)
+        return WorkbookEntry{workbookIndex, WorkbookKind::Biff8};
+    if (bookIndex >= 0)
+        return WorkbookEntry{bookIndex, WorkbookKind::Biff5};
+    return fail(ErrorCode::NoWorkbookStream, displayName);
+}
+
+// Builds a new compound file from an opened one: every storage and stream is copied
+// byte for byte except the root's Workbook stream, whose content is replaced.
+class ContainerCopier {
+public:
+    ContainerCopier(const QString &displayName, int workbookIndex, const QByteArray &workbookStream)
+        : m_displayName(displayName), m_workbookIndex(workbookIndex), m_workbookStream(workbookStream)
+    {
+    }
+
+    Result<QByteArray> copy(GsfInfile *sourceRoot)
+    {
+        GRef<GsfOutput> sink(gsf_output_memory_new());
+        if (!sink)
+            return writeFailed();
+        GRef<GsfOutfile> targetRoot(gsf_outfile_msole_new(sink.get()));
+        if (!targetRoot)
+            return writeFailed();
+        if (auto copied = copyStorage(sourceRoot, targetRoot.get(), 0); !copied)
+            return std::unexpected(copied.error());
+        if (!gsf_output_close(GSF_OUTPUT(targetRoot.get())))
+            return writeFailed();
+
+        const gsf_off_t size = gsf_output_size(sink.get());
+        const guint8 *bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
+        if (size <= 0 || size > MaxFileBytes || !bytes)
+            return writeFailed();
+        return QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(size));
+    }
+
+private:
+    Result<void> copyStorage(GsfInfile *source, GsfOutfile *target, int depth)
+    {
+        if (depth > MaxStorageDepth)
+            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("слишком глубокая вложенность хранилищ")));
+        if (!copyClassId(source, target))
+            return writeFailed();
+
+        const int count = gsf_infile_num_children(source);
+        for (int i = 0; i < count; ++i) {
+            GRef<GsfInput> entry(gsf_infile_child_by_index(source, i));
+            if (!entry)
+                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("не читается элемент контейнера")));
+            const char *name = gsf_input_name(entry.get());
+            if (!name || !*name)
+                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("у элемента контейнера нет имени")));
+
+            const bool storage = isStorage(entry.get());
+            GRef<GsfOutput> copy(gsf_outfile_new_child_full(target, name, storage, "modtime",
+                                                            gsf_input_get_modtime(entry.get()), nullptr));
+            if (!copy)
+                return writeFailed();
+
+            Result<void> copied = storage
+                ? copyStorage(GSF_INFILE(entry.get()), GSF_OUTFILE(copy.get()), depth + 1)
+                : (depth == 0 && i == m_workbookIndex) ? writeBytes(copy.get(), paddedWorkbookStream())
+                                                       : copyStream(entry.get(), copy.get());
+            if (!copied)
+                return copied;
+            if (!gsf_output_close(copy.get()))
+                return writeFailed();
+        }
+        return {};
+    }
+
+    static bool copyClassId(GsfInfile *source, GsfOutfile *target)
+    {
+        guint8 classId[16] = {};
+        return gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(source), classId)
+            && gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(target), classId);
+    }
+
+    QByteArray paddedWorkbookStream() const
+    {
+        QByteArray stream = m_workbookStream;
+        if (stream.size() < MinWorkbookStreamBytes)
+            stream.append(MinWorkbookStreamBytes - stream.size(), '\0');
+        return stream;
+    }
+
+    Result<void> copyStream(GsfInput *source, GsfOutput *target)
+    {
+        auto bytes = readStream(source, MaxFileBytes, m_displayName);
+        if (!bytes)
+            return std::unexpected(bytes.error());
+        return writeBytes(target, *bytes);
+    }
+
+    // A damaged directory can point many entries at the same sectors; the total we
+    // are willing to write is capped like a file we would read.
+    Result<void> writeBytes(GsfOutput *target, const QByteArray &bytes)
+    {
+        m_bytesWritten += bytes.size();
+        if (m_bytesWritten > MaxFileBytes)
+            return fail(ErrorCode::TooLarge, QStringLiteral("новый файл «%1» превысил бы %2 МБ")
+                                                 .arg(m_displayName).arg(MaxFileBytes >> 20));
+        for (qsizetype done = 0; done < bytes.size();) {
+            const qsizetype chunk = std::min(CopyChunkBytes, bytes.size() - done);
+            if (!gsf_output_write(target, static_cast<size_t>(chunk), reinterpret_cast<const guint8 *>(bytes.constData() + done)))
+                return writeFailed();
+            done += chunk;
+        }
+        return {};
+    }
+
+    std::unexpected<Error> writeFailed() const { return fail(ErrorCode::WriteFailed, m_displayName); }
+
+    QString m_displayName;
+    int m_workbookIndex;
+    QByteArray m_workbookStream;
+    qint64 m_bytesWritten = 0;
+};
+
+} // namespace
+
+struct CompoundDocument::Private {
+    QByteArray fileBytes;   // the container as read, kept for building the new one
+    QString displayName;
+    QByteArray workbookStream;
+};
+
+CompoundDocument::CompoundDocument(std::unique_ptr<Private> state) : d(std::move(state)) {}
+CompoundDocument::CompoundDocument(CompoundDocument &&) noexcept = default;
+CompoundDocument &CompoundDocument::operator=(CompoundDocument &&) noexcept = default;
+CompoundDocument::~CompoundDocument() = default;
+
+const QByteArray &CompoundDocument::workbookStream() const { return d->workbookStream; }
+QString CompoundDocument::displayName() const { return d->displayName; }
+
+Result<CompoundDocument> CompoundDocument::open(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString displayName = info.fileName().isEmpty() ? path : info.fileName();
+    if (!info.exists())
+        return fail(ErrorCode::FileMissing, displayName);
+    if (info.isDir())
+        return fail(ErrorCode::FileUnreadable, displayName);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(ErrorCode::FileUnreadable, displayName);
+    if (file.size() > MaxFileBytes)
+        return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
+    // Read one byte past the cap so that a file growing while we read is still caught.
+    QByteArray bytes = file.read(MaxFileBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return fail(ErrorCode::FileUnreadable, displayName);
+    if (bytes.size() > MaxFileBytes)
+        return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
+    return fromBytes(std::move(bytes), displayName);
+}
+
+Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const QString &displayName)
+{
+    if (fileBytes.size() > MaxFileBytes)
+        return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
+    auto container = openRoot(fileBytes, displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    auto entry = findWorkbook(container->root.get(), displayName);
+    if (!entry)
+        return std::unexpected(entry.error());
+    if (entry->kind == WorkbookKind::Biff5)
+        return fail(ErrorCode::OldFormat, displayName);
+
+    GRef<GsfInput> stream(gsf_infile_child_by_index(container->root.get(), entry->index));
+    if (!stream)
+        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не читается поток Workbook")));
+    auto workbookStream = readStream(stream.get(), MaxWorkbookStreamBytes, displayName);
+    if (!workbookStream)
+        return std::unexpected(workbookStream.error());
+
+    auto state = std::make_unique<Private>();
+    state->fileBytes = std::move(fileBytes);
+    state->displayName = displayName;
+    state->workbookStream = std::move(*workbookStream);
+    return CompoundDocument(std::move(state));
+}
+
+// The container is opened afresh from the kept bytes, so concurrent calls on one
+// document share no libgsf state.
+Result<QByteArray> CompoundDocument::withWorkbookStream(const QByteArray &stream) const
+{
+    if (stream.size() > MaxWorkbookStreamBytes)
+        return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
+    auto container = openRoot(d->fileBytes, d->displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    if (!container->complete)
+        return fail(ErrorCode::Damaged, damagedDetail(d->displayName, QStringLiteral("часть элементов контейнера не читается, "
+                                                                                   "и при сохранении они были бы потеряны")));
+    auto entry = findWorkbook(container->root.get(), d->displayName);
+    if (!entry)
+        return std::unexpected(entry.error());
+    ContainerCopier copier(d->displayName, entry->index, stream);
+    return copier.copy(container->root.get());
+}
+
+Result<void> saveFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    const QString displayName = info.fileName().isEmpty() ? path : info.fileName();
+    // A symbolic link stays a link: we write to the file it points at, and refuse a link
+    // that points nowhere rather than turn it into a regular file.
+    const QString target = info.isSymLink() ? info.canonicalFilePath() : path;
+    if (target.isEmpty() || QFileInfo(target).isDir())
+        return fail(ErrorCode::WriteFailed, displayName);
+
+    // QSaveFile gives the new file the old one's permissions before renaming it.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(ErrorCode::WriteFailed, displayName);
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return fail(ErrorCode::WriteFailed, displayName);
+    }
+    if (!file.commit())
+        return fail(ErrorCode::WriteFailed, displayName);
+    return {};
+}
+
+} // namespace orbelant
