@@ -694,6 +694,10 @@ qint64 StreamEditor::mapPosition(qint64 original) const
     return found != m_positionMap.end() && found->first == original ? found->second : -1;
 }
 
+// A DBCELL holds the distance from its block's first ROW back to itself, then for each
+// row of the block where that row's cells start: the first from the end of the first ROW,
+// each further one from where the previous row's cells start. A row without cells starts
+// where the previous row's cells end.
 void StreamEditor::fillDbCells(const Range &sheet)
 {
     std::vector<size_t> rows;
@@ -701,34 +705,38 @@ void StreamEditor::fillDbCells(const Range &sheet)
         const Piece &piece = m_pieces[i];
         if (piece.id == Id::Row) {
             rows.push_back(i);
-        } else if (piece.id == Id::DbCell) {
-            if (piece.replaced && !rows.empty() && piece.replacement.size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
-                QByteArray &data = m_pieces[i].replacement;
-                const qint64 firstRow = m_pieces[rows.front()].newPosition;
-                setU32(data, 0, static_cast<quint32>(m_pieces[i].newPosition - firstRow));
-                // Offsets run from the end of the first ROW to the first cell of each row,
-                // then from one row's first cell to the next.
-                qint64 cursor = firstRow + 4 + m_pieces[rows.front()].data().size();
-                for (size_t r = 0; r < rows.size(); ++r) {
-                    ByteReader rowData(m_pieces[rows[r]].data());
-                    const int rowNumber = rowData.u16();
-                    qint64 firstCell = -1;
-                    for (size_t j = rows.back() + 1; j < i; ++j) {
-                        if (cellSpan(m_pieces[j]).row == rowNumber) {
-                            firstCell = m_pieces[j].newPosition;
-                            break;
-                        }
-                    }
-                    quint16 offset = 0;
-                    if (firstCell >= 0) {
-                        offset = static_cast<quint16>(firstCell - cursor);
-                        cursor = firstCell;
-                    }
-                    setU16(data, 4 + 2 * static_cast<qsizetype>(r), offset);
-                }
-            }
-            rows.clear();
+            return true;
         }
+        if (piece.id != Id::DbCell)
+            return true;
+        if (piece.replaced && !rows.empty() && piece.replacement.size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
+            QByteArray &data = m_pieces[i].replacement;
+            const Piece &firstRow = m_pieces[rows.front()];
+            setU32(data, 0, static_cast<quint32>(m_pieces[i].newPosition - firstRow.newPosition));
+
+            // Where each row's cells start and end, walking the cell records in order.
+            const size_t cellArea = rows.back() + 1;
+            qint64 previousStart = firstRow.newPosition + 4 + firstRow.data().size();
+            qint64 previousEnd = m_pieces[cellArea].newPosition;
+            size_t next = cellArea;
+            for (size_t r = 0; r < rows.size(); ++r) {
+                const int rowNumber = ByteReader(m_pieces[rows[r]].data()).u16();
+                qint64 start = previousEnd;
+                qint64 end = previousEnd;
+                while (next < i && cellSpan(m_pieces[next]).row == rowNumber) {
+                    if (end == previousEnd && start == previousEnd)
+                        start = m_pieces[next].newPosition;
+                    ++next;
+                    while (next < i && !isCellRecord(m_pieces[next].id))
+                        ++next; // STRING and other records that belong to the cell before
+                    end = m_pieces[next].newPosition;
+                }
+                setU16(data, 4 + 2 * static_cast<qsizetype>(r), static_cast<quint16>(start - previousStart));
+                previousStart = start;
+                previousEnd = end;
+            }
+        }
+        rows.clear();
         return true;
     });
 }

@@ -67,6 +67,8 @@ def sst_string_starts(chain):
         while left:
             if off >= len(data[seg]):
                 seg, off = seg + 1, 0
+                if seg >= len(data):
+                    raise ValueError("SST runs past its last CONTINUE")
                 high = data[seg][0] & 1
                 off = 1
             width = 2 if high else 1
@@ -81,6 +83,8 @@ def sst_string_starts(chain):
 def check(stream):
     problems = []
     recs = records(stream)
+    if any(rid == 0x002F for _, rid, _ in recs):
+        return ["encrypted"], {}
     by_pos = {pos: (rid, data) for pos, rid, data in recs}
     for pos, rid, data in recs:
         if len(data) > 8224:
@@ -171,10 +175,11 @@ def check(stream):
                     block_rows.append(struct.unpack_from("<H", by_pos[p][1], 0)[0])
                     p += 4 + len(by_pos[p][1])
                 cursor = first + 4 + len(by_pos[first][1])
+                rows_with_cells = {struct.unpack_from("<H", d, 0)[0] for _, r, d in sheet if r in CELLS}
                 for n, off in enumerate(struct.unpack_from("<%dH" % ((len(data) - 4) // 2), data, 4)):
-                    if off == 0:
+                    cursor += off  # an empty row's offset points where its cells would start
+                    if n < len(block_rows) and block_rows[n] not in rows_with_cells:
                         continue
-                    cursor += off
                     rec = by_pos.get(cursor)
                     if rec is None or rec[0] not in CELLS or n >= len(block_rows) \
                             or cell_span(rec[0], rec[1])[0] != block_rows[n]:

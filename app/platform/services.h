@@ -1,0 +1,84 @@
+#pragma once
+// The services the windows take from the GUI runtime and the operating system, each
+// behind a small interface so that windows can be tested with fakes. The real
+// implementations are chosen once, in app/main.cpp.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <expected>
+
+class QWidget;
+
+namespace orbelant {
+
+// What a service call that can fail gives back: nothing, or a Russian sentence for the user.
+using ServiceResult = std::expected<void, QString>;
+
+class MessageBoxService {
+public:
+    enum class Icon { None, Critical };
+
+    virtual ~MessageBoxService() = default;
+    // A modal box with an OK button; returns when the user has dismissed it. Without a
+    // caption the program title is used.
+    virtual void show(const QString &text, Icon icon = Icon::None, const QString &caption = {}) = 0;
+    // A modal box with the buttons Да and Нет; true when the user chose Да.
+    virtual bool ask(const QString &text, const QString &caption = {}) = 0;
+};
+
+class WindowPrinter {
+public:
+    virtual ~WindowPrinter() = default;
+    // The image of `clientArea` as one page on the default printer.
+    virtual ServiceResult print(QWidget &clientArea) = 0;
+};
+
+// Converts texts to and from the system's 8-bit code page.
+class CodePage {
+public:
+    virtual ~CodePage() = default;
+    // Characters the code page has no byte for become '?'.
+    virtual QByteArray fromUnicode(QStringView text) const = 0;
+    virtual QString toUnicode(QByteArrayView bytes) const = 0;
+};
+
+class TextFileService {
+public:
+    virtual ~TextFileService() = default;
+    // Opens `path` for appending (creating it when missing), writes `texts` one after
+    // another in the 8-bit code page, ends the line with CR LF and closes the file.
+    virtual ServiceResult appendLine(const QString &path, const QStringList &texts) = 0;
+};
+
+class FileTest {
+public:
+    virtual ~FileTest() = default;
+    // The file's name when a file exists at `path`, otherwise the empty text.
+    virtual QString existingFileName(const QString &path) const = 0;
+};
+
+class ProcessStarter {
+public:
+    virtual ~ProcessStarter() = default;
+    // Starts the program at `path` in a normal window and returns at once.
+    virtual ServiceResult start(const QString &path) = 0;
+};
+
+// Decimal digits, a minus sign when negative, no leading space.
+inline QString integerText(qint16 value)
+{
+    return QString::number(value);
+}
+
+// The set of services a window is given.
+struct PlatformServices {
+    MessageBoxService &messages;
+    WindowPrinter &printer;
+    TextFileService &textFile;
+    CodePage &codePage;
+    FileTest &files;
+    ProcessStarter &processes;
+};
+
+} // namespace orbelant

@@ -1,0 +1,46 @@
+#pragma once
+// The application shell: owns the one instance of each window and ends the program when
+// the last window has been closed.
+
+#include "services.h"
+#include "windowinstance.h"
+
+#include <vector>
+
+namespace orbelant {
+
+class Form1;
+class SheetAccess;
+
+class Shell final : public QObject {
+    Q_OBJECT
+public:
+    Shell(const PlatformServices &platform, SheetAccess &sheets);
+    ~Shell() override;
+
+    // Creates Form1, runs its load step and shows it.
+    void start();
+
+    // The main window, created and loaded when there is none.
+    Form1 &form1();
+    void showForm1();
+    bool form1Exists() const;
+
+    // Unloads every open window. False when one of them refused to close.
+    bool endProgram();
+
+    int openWindowCount() const { return m_openWindows.count(); }
+
+signals:
+    void lastWindowClosed();
+
+private:
+    PlatformServices m_platform;
+    SheetAccess &m_sheets;
+    OpenWindows m_openWindows;
+    WindowInstance<Form1> m_form1;
+    // The order in which ending the program unloads the windows.
+    std::vector<WindowSlot *> m_endOrder;
+};
+
+} // namespace orbelant

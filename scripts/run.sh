@@ -1,0 +1,43 @@
+#!/bin/sh
+# Builds Орбелант and starts it in the working folder run/ with a copy of the sample
+# workbook. The committed sample/зендра.xls is never edited: the program works on the copy.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build"
+workdir="$root/run"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "Орбелант — оконная программа, а экрана нет: переменные DISPLAY и WAYLAND_DISPLAY пусты." >&2
+    echo "Запустите команду в графическом сеансе (или под Xvfb: DISPLAY=:99)." >&2
+    exit 2
+fi
+
+# Debian packages for building and running; only the missing ones are installed.
+packages="cmake ninja-build g++ pkg-config qt6-base-dev libgsf-1-dev qt6-qpa-plugins
+          qt6-translations-l10n fonts-liberation"
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+if [ -n "$missing" ]; then
+    echo "Устанавливаю пакеты:$missing"
+    if [ "$(id -u)" -eq 0 ]; then
+        apt-get update && apt-get install -y $missing
+    else
+        sudo apt-get update && sudo apt-get install -y $missing
+    fi
+fi
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBELANT_ENGINE_ONLY=OFF
+cmake --build "$build" --target orbelant
+
+mkdir -p "$workdir"
+if [ ! -f "$workdir/зендра.xls" ]; then
+    cp "$root/sample/зендра.xls" "$workdir/зендра.xls"
+fi
+
+cd "$workdir"
+exec "$build/bin/orbelant"
