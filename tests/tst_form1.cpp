@@ -45,6 +45,7 @@ private:
 
     FakePlatform m_platform;
     FakeSheetAccess m_sheets;
+    FakeWindowRequests m_windows;
     QPointer<Form1> m_form;
 };
 
@@ -58,7 +59,7 @@ void TestForm1::init()
     m_sheets.stores.clear();
     m_sheets.storeError.reset();
     m_sheets.reads = 0;
-    m_form = new Form1(m_platform.services(), m_sheets);
+    m_form = new Form1(m_platform.services(), m_windows, m_sheets);
     m_form->load();
 }
 

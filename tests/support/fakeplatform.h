@@ -7,7 +7,9 @@
 #include "sheetaccess.h"
 #include "windows1251.h"
 
+#include <QImage>
 #include <QRegularExpression>
+#include <QWidget>
 #include <QStringList>
 #include <optional>
 #include <vector>
@@ -29,14 +31,20 @@ public:
     bool answer = false; // what the user answers to a question
 };
 
+// Keeps the image of every page it is given; a set refusal refuses every job.
 class FakePrinter final : public WindowPrinter {
 public:
-    ServiceResult print(QWidget &) override
+    ServiceResult print(QWidget &clientArea) override
     {
-        ++pages;
+        if (refusal)
+            return std::unexpected(*refusal);
+        printedWidgets.append(clientArea.objectName());
+        pages.append(clientArea.grab().toImage());
         return {};
     }
-    int pages = 0;
+    QList<QImage> pages;
+    QStringList printedWidgets;
+    std::optional<QString> refusal;
 };
 
 class FakeTextFile final : public TextFileService {
@@ -63,6 +71,14 @@ public:
         return {};
     }
     QStringList started;
+};
+
+// Records which windows a window asked the shell to show.
+class FakeWindowRequests final : public WindowRequests {
+public:
+    void showForm2() override { shown.append(QStringLiteral("Form2")); }
+    void showFrmAbout() override { shown.append(QStringLiteral("frmAbout")); }
+    QStringList shown;
 };
 
 struct FakePlatform {
