@@ -13,23 +13,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     exit 2
 fi
 
-# Debian packages for building and running; only the missing ones are installed.
-packages="cmake ninja-build g++ pkg-config qt6-base-dev libgsf-1-dev qt6-qpa-plugins
-          qt6-translations-l10n fonts-liberation"
-missing=""
-for package in $packages; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing="$missing $package"
-    fi
-done
-if [ -n "$missing" ]; then
-    echo "Устанавливаю пакеты:$missing"
-    if [ "$(id -u)" -eq 0 ]; then
-        apt-get update && apt-get install -y $missing
-    else
-        sudo apt-get update && sudo apt-get install -y $missing
-    fi
-fi
+"$root/scripts/install-packages.sh" run
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORBELANT_ENGINE_ONLY=OFF
 cmake --build "$build" --target orbelant
