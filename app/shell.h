@@ -10,9 +10,11 @@
 namespace orbelant {
 
 class Form1;
+class Form2;
+class frmAbout;
 class SheetAccess;
 
-class Shell final : public QObject {
+class Shell final : public QObject, public WindowRequests {
     Q_OBJECT
 public:
     Shell(const PlatformServices &platform, SheetAccess &sheets);
@@ -25,6 +27,15 @@ public:
     Form1 &form1();
     void showForm1();
     bool form1Exists() const;
+
+    // The age search dialog and the About box, shown modeless, one instance each.
+    void showForm2() override;
+    void showFrmAbout() override;
+    bool form2Exists() const;
+    bool frmAboutExists() const;
+    // The instances, created and loaded when there is none; not shown.
+    Form2 &form2();
+    frmAbout &about();
 
     // Unloads every open window. False when one of them refused to close.
     bool endProgram();
@@ -39,6 +50,8 @@ private:
     SheetAccess &m_sheets;
     OpenWindows m_openWindows;
     WindowInstance<Form1> m_form1;
+    WindowInstance<Form2> m_form2;
+    WindowInstance<frmAbout> m_about;
     // The order in which ending the program unloads the windows.
     std::vector<WindowSlot *> m_endOrder;
 };

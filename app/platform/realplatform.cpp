@@ -1,10 +1,13 @@
 #include "realplatform.h"
 
+#include "filefailure.h"
+#include "spoolerstatus.h"
+#include "windowprint.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QProcess>
@@ -39,22 +42,16 @@ bool QtMessageBox::ask(const QString &text, const QString &caption)
 
 ServiceResult DefaultPrinter::print(QWidget &clientArea)
 {
-    if (QPrinterInfo::defaultPrinter().isNull())
+    const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
+    if (defaultPrinter.isNull())
         return std::unexpected(QStringLiteral("Принтер по умолчанию не установлен. Форма не напечатана."));
-    const QPixmap image = clientArea.grab();
-    QPrinter printer(QPrinter::HighResolution);
-    QPainter painter;
-    if (!painter.begin(&printer))
-        return std::unexpected(QStringLiteral("Не удалось начать печать на принтере «%1».").arg(printer.printerName()));
-    // The window's image at its size on screen, scaled down only when the page is smaller.
-    const QRect page = painter.viewport();
-    const qreal screenToPage = printer.resolution() / qreal(clientArea.logicalDpiX());
-    QSize size = (QSizeF(image.deviceIndependentSize()) * screenToPage).toSize();
-    if (size.width() > page.width() || size.height() > page.height())
-        size.scale(page.size(), Qt::KeepAspectRatio);
-    painter.drawPixmap(QRect(QPoint(0, 0), size), image);
-    if (!painter.end())
-        return std::unexpected(QStringLiteral("Печать на принтере «%1» не удалась.").arg(printer.printerName()));
+    QPrinter printer(defaultPrinter, QPrinter::HighResolution);
+    if (const ServiceResult printed = printClientArea(clientArea, printer); !printed)
+        return printed;
+    if (const QString refusal = spoolerRefusal(); !refusal.isEmpty()) {
+        return std::unexpected(QStringLiteral("Принтер «%1» отказался принять задание (%2). Форма не напечатана.")
+                                   .arg(printer.printerName(), refusal));
+    }
     return {};
 }
 
@@ -69,11 +66,21 @@ ServiceResult AppendingTextFile::appendLine(const QString &path, const QStringLi
     for (const QString &text : texts)
         line += m_codePage.fromUnicode(text);
     line += "\r\n";
+
+    // Unbuffered, so that the one write below is the one write to the system.
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return std::unexpected(QStringLiteral("Не удаётся открыть файл «%1» для записи.").arg(path));
-    if (file.write(line) != line.size() || !file.flush())
-        return std::unexpected(QStringLiteral("Не удалось дописать строку в файл «%1».").arg(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        const FileFailure failure = FileFailure::capture(file, line.size());
+        return std::unexpected(failure.message(QStringLiteral("Не удалось открыть файл «%1»")));
+    }
+    const qint64 sizeBefore = file.size();
+    if (file.write(line) != line.size()) {
+        const FileFailure failure = FileFailure::capture(file, line.size());
+        file.resize(sizeBefore); // cut off whatever part of the line did get out
+        file.close();
+        return std::unexpected(failure.message(QStringLiteral("Не удалось дописать строку в файл «%1»")));
+    }
+    file.close();
     return {};
 }
 

@@ -30,7 +30,8 @@ public:
 class WindowPrinter {
 public:
     virtual ~WindowPrinter() = default;
-    // The image of `clientArea` as one page on the default printer.
+    // The image of `clientArea` as one page on the default printer, at the size it has on
+    // a 96 dpi screen, at the top left of the printable area; the job is ended.
     virtual ServiceResult print(QWidget &clientArea) = 0;
 };
 
@@ -47,7 +48,9 @@ class TextFileService {
 public:
     virtual ~TextFileService() = default;
     // Opens `path` for appending (creating it when missing), writes `texts` one after
-    // another in the 8-bit code page, ends the line with CR LF and closes the file.
+    // another in the 8-bit code page, ends the line with CR LF and closes the file. The
+    // line goes out whole or not at all; the file is closed either way. A failure gives a
+    // Russian sentence that names the file and the reason.
     virtual ServiceResult appendLine(const QString &path, const QStringList &texts) = 0;
 };
 
@@ -63,6 +66,16 @@ public:
     virtual ~ProcessStarter() = default;
     // Starts the program at `path` in a normal window and returns at once.
     virtual ServiceResult start(const QString &path) = 0;
+};
+
+// The shell's window operations that a window's procedures call. Each shows its window
+// modeless and without an owner: created and loaded on first use, brought to the front
+// when it is already open.
+class WindowRequests {
+public:
+    virtual ~WindowRequests() = default;
+    virtual void showForm2() = 0;    // the age search dialog
+    virtual void showFrmAbout() = 0; // the About box
 };
 
 // Decimal digits, a minus sign when negative, no leading space.

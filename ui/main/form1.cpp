@@ -20,10 +20,11 @@ constexpr QSize clientAreaSize(407, 602);
 
 } // namespace
 
-Form1::Form1(const PlatformServices &platform, SheetAccess &sheets, QWidget *parent)
+Form1::Form1(const PlatformServices &platform, WindowRequests &windows, SheetAccess &sheets, QWidget *parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui::Form1>())
     , m_platform(platform)
+    , m_windows(windows)
 {
     initPictures();
     ui->setupUi(this);
@@ -113,16 +114,67 @@ void Form1::connectCommands()
     connect(ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
 }
 
-// The commands below arrive with the next step of the program; exit already works.
-void Form1::find_Click() {}
-void Form1::Command1_Click() {}
-void Form1::print_Click() {}
-void Form1::Command2_Click() {}
-void Form1::save_Click() {}
-void Form1::Command3_Click() {}
-void Form1::refresh_Click() {}
-void Form1::Command4_Click() {}
+ShownRow Form1::shownRow() const
+{
+    return ShownRow{ui->Text1->text(), ui->Text2->text(), ui->Text3->text(), ui->Text4->text(),
+                    ui->Text5->text(), ui->Text6->text(), ui->Text7->toPlainText()};
+}
 
+void Form1::reportFailure(const ServiceResult &result)
+{
+    if (!result)
+        m_platform.messages.show(result.error(), MessageBoxService::Icon::Critical);
+}
+
+// Event procedures. A menu item and its button run the same steps, each in its own
+// procedure.
+
+void Form1::find_Click()
+{
+    m_windows.showForm2();
+}
+
+void Form1::Command1_Click()
+{
+    m_windows.showForm2();
+}
+
+// The client area, without title bar and menu bar, as one page on the default printer.
+void Form1::print_Click()
+{
+    reportFailure(m_platform.printer.print(*ui->clientArea));
+}
+
+void Form1::Command2_Click()
+{
+    reportFailure(m_platform.printer.print(*ui->clientArea));
+}
+
+// The shown row, typing included, appended to info.dat as one line.
+void Form1::save_Click()
+{
+    m_saved = shownRow();
+    reportFailure(m_platform.textFile.appendLine(exportFileName(), exportTexts(m_saved)));
+}
+
+void Form1::Command3_Click()
+{
+    m_saved = shownRow();
+    reportFailure(m_platform.textFile.appendLine(exportFileName(), exportTexts(m_saved)));
+}
+
+// Reads the workbook again and shows its first row; pending typing is stored first.
+void Form1::refresh_Click()
+{
+    ui->Data1->Refresh();
+}
+
+void Form1::Command4_Click()
+{
+    ui->Data1->Refresh();
+}
+
+// Unloads this window only; the program ends when no other window is open.
 void Form1::exit_Click()
 {
     close();
@@ -133,7 +185,14 @@ void Form1::Command6_Click()
     close();
 }
 
-void Form1::avtor_Click() {}
-void Form1::Command5_Click() {}
+void Form1::avtor_Click()
+{
+    m_windows.showFrmAbout();
+}
+
+void Form1::Command5_Click()
+{
+    m_windows.showFrmAbout();
+}
 
 } // namespace orbelant

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "rowexport.h"
 #include "services.h"
 
 namespace Ui { class Form1; }
@@ -17,7 +18,8 @@ class SheetAccess;
 class Form1 final : public QMainWindow {
     Q_OBJECT
 public:
-    Form1(const PlatformServices &platform, SheetAccess &sheets, QWidget *parent = nullptr);
+    Form1(const PlatformServices &platform, WindowRequests &windows, SheetAccess &sheets,
+          QWidget *parent = nullptr);
     ~Form1() override;
 
     // Runs Form_Load, then lets the record source open the workbook and show its first row.
@@ -37,6 +39,9 @@ private:
     void bindFields();
     void setPictures();
     void connectCommands();
+    // The seven field texts as the user sees them, typing not yet stored included.
+    ShownRow shownRow() const;
+    void reportFailure(const ServiceResult &result);
 
     // Event procedures; the menu item and the button of one command each have their own.
     void find_Click();
@@ -54,6 +59,9 @@ private:
 
     std::unique_ptr<Ui::Form1> ui;
     PlatformServices m_platform;
+    WindowRequests &m_windows;
+    // The texts of the most recent save, kept until the next one; nothing reads them.
+    ShownRow m_saved;
 };
 
 } // namespace orbelant

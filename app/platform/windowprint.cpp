@@ -1,0 +1,56 @@
+#include "windowprint.h"
+
+#include <QPainter>
+#include <QPrinter>
+#include <QWidget>
+#include <algorithm>
+
+namespace orbelant {
+
+namespace {
+
+// Qt prints widgets as a picture drawn at the printer's resolution. 300 dots per inch
+// keep the letters sharp and the picture small (about 1300 × 1900 dots for the main
+// window), where the printer's own 600 or 1200 would need hundreds of megabytes.
+constexpr int pictureDotsPerInch = 300;
+
+QString printerName(const QPrinter &printer)
+{
+    if (!printer.printerName().isEmpty())
+        return printer.printerName();
+    return printer.outputFileName();
+}
+
+// Printer pixels per window pixel: the physical size, or less when the page is smaller.
+qreal pageScale(const QWidget &clientArea, const QPrinter &printer, const QRect &printable)
+{
+    const qreal physical = qreal(printer.resolution()) / designPixelsPerInch;
+    const qreal widthFit = qreal(printable.width()) / clientArea.width();
+    const qreal heightFit = qreal(printable.height()) / clientArea.height();
+    return std::min({physical, widthFit, heightFit});
+}
+
+} // namespace
+
+ServiceResult printClientArea(QWidget &clientArea, QPrinter &printer)
+{
+    printer.setDocName(clientArea.window()->windowTitle());
+    printer.setResolution(pictureDotsPerInch);
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        return std::unexpected(
+            QStringLiteral("Принтер «%1» не принял задание. Форма не напечатана.").arg(printerName(printer)));
+    }
+    // The painter's origin is the top left of the printable area, in printer pixels.
+    const qreal scale = pageScale(clientArea, printer, painter.viewport());
+    painter.scale(scale, scale);
+    clientArea.render(&painter, QPoint(0, 0), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    const bool ended = painter.end();
+    if (!ended || printer.printerState() == QPrinter::Error) {
+        return std::unexpected(
+            QStringLiteral("Печать на принтере «%1» не удалась. Форма не напечатана.").arg(printerName(printer)));
+    }
+    return {};
+}
+
+} // namespace orbelant
