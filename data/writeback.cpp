@@ -146,6 +146,9 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
     const auto rewritten = biff::rewriteCells(stream, *globals, sheetIndex, writes);
     if (!rewritten)
         return std::unexpected(rewritten.error());
+    // The shared strings are done with: free them before the new container, the largest
+    // allocation of a save, is built.
+    globals->strings = {};
     const auto file = document->withWorkbookStream(*rewritten);
     if (!file)
         return std::unexpected(file.error());

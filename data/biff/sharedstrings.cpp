@@ -84,10 +84,15 @@ public:
             const qsizetype take = std::min<qsizetype>(available, count - text.size());
             const char *p = data.data() + m_offset;
             if (highByte) {
+                // Filled in place: appending character by character is the slowest part
+                // of reading a large table.
+                const qsizetype start = text.size();
+                text.resize(start + take);
+                QChar *out = text.data() + start;
                 for (qsizetype i = 0; i < take; ++i)
-                    text.append(QChar(static_cast<char16_t>(static_cast<quint8>(p[2 * i]) | (static_cast<quint8>(p[2 * i + 1]) << 8))));
+                    out[i] = QChar(static_cast<char16_t>(static_cast<quint8>(p[2 * i]) | (static_cast<quint8>(p[2 * i + 1]) << 8)));
             } else {
-                text.append(QString::fromLatin1(p, take));
+                text.append(QLatin1StringView(p, take));
             }
             m_offset += take * width;
         }

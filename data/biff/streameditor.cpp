@@ -3,7 +3,6 @@
 #include "sheetcells.h"
 #include "../bytereader.h"
 
-#include <QHash>
 #include <algorithm>
 
 namespace orbelant::biff {
@@ -16,15 +15,17 @@ constexpr quint16 Window2 = 0x023E;
 constexpr quint8 TokenExp = 0x01;      // a cell of a shared or array formula
 constexpr quint8 TokenTable = 0x02;    // a cell of a data table
 constexpr quint16 SharedFormulaFlag = 0x0008;
+constexpr size_t SpareForInsertedPieces = 64; // room for the records an edit adds
 
 // One record of the stream: the original bytes, or a replacement.
+// A large sheet has one of these per record, so the small fields sit together.
 struct Piece {
     quint16 id = 0;
+    bool replaced = false;
+    bool touched = false;          // added, replaced or next to a removed record
     qint64 originalPosition = -1; // -1 for records this edit adds
     QByteArrayView original;
     QByteArray replacement;
-    bool replaced = false;
-    bool touched = false;          // added, replaced or next to a removed record
     qint64 newPosition = 0;
 
     QByteArrayView data() const { return replaced ? QByteArrayView(replacement) : original; }
@@ -167,8 +168,6 @@ private:
     std::vector<Piece> m_pieces;
     std::vector<Range> m_substreams; // [0] is the globals
     std::vector<size_t> m_editedSheets;
-    QHash<QString, quint32> m_plainStrings;
-    bool m_plainStringsBuilt = false;
     QStringList m_newStrings;
     qint64 m_stringRefsDelta = 0;
     std::vector<std::pair<qint64, qint64>> m_positionMap; // original → new, ascending
@@ -178,6 +177,12 @@ private:
 
 Result<void> StreamEditor::load(QByteArrayView stream)
 {
+    // Counted first so that the pieces are allocated once, not grown and copied.
+    qsizetype recordCount = 0;
+    for (RecordStream counter(stream); counter.next();)
+        ++recordCount;
+    m_pieces.reserve(static_cast<size_t>(recordCount) + SpareForInsertedPieces);
+
     RecordStream records(stream);
     int depth = 0;
     while (const auto record = records.next()) {
@@ -391,22 +396,19 @@ size_t StreamEditor::cellInsertionPoint(const Range &sheet, size_t rowRecord, in
     return at;
 }
 
+// The first plain (unformatted) string of the table equal to `text`, else a new string.
+// An edit stores a few texts, so a scan is cheaper than hashing the whole table.
 quint32 StreamEditor::stringIndex(const QString &text)
 {
-    if (!m_plainStringsBuilt) {
-        const auto &table = m_globals.strings;
-        for (qsizetype i = table.strings.size() - 1; i >= 0; --i)
-            if (!table.formatted[static_cast<size_t>(i)])
-                m_plainStrings.insert(table.strings[i], static_cast<quint32>(i));
-        m_plainStringsBuilt = true;
-    }
-    const auto known = m_plainStrings.constFind(text);
-    if (known != m_plainStrings.cend())
-        return *known;
-    const auto index = static_cast<quint32>(m_globals.strings.strings.size() + m_newStrings.size());
+    const auto &table = m_globals.strings;
+    for (qsizetype i = 0; i < table.strings.size(); ++i)
+        if (!table.formatted[static_cast<size_t>(i)] && table.strings[i] == text)
+            return static_cast<quint32>(i);
+    const qsizetype added = m_newStrings.indexOf(text);
+    if (added >= 0)
+        return static_cast<quint32>(table.strings.size() + added);
     m_newStrings.append(text);
-    m_plainStrings.insert(text, index);
-    return index;
+    return static_cast<quint32>(table.strings.size() + m_newStrings.size() - 1);
 }
 
 void StreamEditor::widenRanges(const Range &sheet, int row, int column)
@@ -679,6 +681,7 @@ void StreamEditor::layout()
 {
     qint64 position = 0;
     m_positionMap.clear();
+    m_positionMap.reserve(m_pieces.size());
     for (Piece &piece : m_pieces) {
         piece.newPosition = position;
         if (piece.originalPosition >= 0)

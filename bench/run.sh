@@ -1,0 +1,134 @@
+#!/bin/sh
+# Builds the benchmarks in Release, makes the 65,000-row workbook and measures the engine
+# against FreeXL on it, then the program's start-up with the sample workbook and with the
+# large one. Prints two tables; nothing is asserted.
+#
+#   bench/run.sh [BUILD_FOLDER]        (default: build-benchmarks next to bench/)
+#
+# REPETITIONS (default 7) sets how often each timed operation runs; times are the minimum
+# and the median. Peak memory is the peak resident set of a fresh process that does one
+# operation (getrusage). The start-up runs under Xvfb on display :97 (started here when
+# it is not running) with the xcb platform.
+set -eu
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${1:-$root/build-benchmarks}
+repetitions=${REPETITIONS:-7}
+startups=${STARTUPS:-5}
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target bench_workbook bench_engine startup_probe orbelant >/dev/null
+have_freexl=no
+if cmake --build "$build" -j2 --target bench_freexl >/dev/null 2>&1; then
+    have_freexl=yes
+fi
+
+bin=$build/bin
+workbook=$build/bench/big.xls
+work=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+# "name value" lines → the value of one name.
+value() { awk -v name="$2" '$1 == name { print $2 }' "$1"; }
+mib() { awk -v kib="$1" 'BEGIN { printf "%.1f", kib / 1024 }'; }
+
+echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Workbook: $workbook ($(stat -c %s "$workbook") bytes), $repetitions repetitions"
+echo
+
+# ---- The engine against FreeXL -------------------------------------------------------
+"$bin/bench_engine" time "$workbook" "$repetitions" >"$work/engine"
+for operation in open find store; do
+    "$bin/bench_engine" peak "$operation" "$workbook" >"$work/peak-$operation"
+done
+if [ "$have_freexl" = yes ]; then
+    "$bin/bench_freexl" time "$workbook" "$repetitions" >"$work/freexl"
+    "$bin/bench_freexl" peak "$workbook" >"$work/peak-freexl"
+else
+    echo "FreeXL not built (Debian: libfreexl-dev): its column stays empty."
+    : >"$work/freexl"
+    : >"$work/peak-freexl"
+fi
+
+freexl_min=$(value "$work/freexl" read_min_ms)
+freexl_median=$(value "$work/freexl" read_median_ms)
+freexl_peak=$(value "$work/peak-freexl" peak_kib)
+
+# operation | ours min/median ms | ours peak | FreeXL | target | met (judged on medians)
+row() {
+    label=$1 name=$2 target_text=$3 limit_ms=$4
+    ours_min=$(value "$work/engine" "${name}_min_ms")
+    ours_median=$(value "$work/engine" "${name}_median_ms")
+    ours_peak=$(value "$work/peak-$name" peak_kib)
+    time_met=$(awk -v t="$ours_median" -v l="$limit_ms" 'BEGIN { print (l == "" ? "?" : (t <= l ? "да" : "НЕТ")) }')
+    memory_met=$(awk -v p="$ours_peak" -v f="$freexl_peak" 'BEGIN { print (f == "" ? "?" : (p <= 2 * f ? "да" : "НЕТ")) }')
+    printf "%-22s %9.1f / %-9.1f %8s   %-28s %-4s  %-6s\n" "$label" "$ours_min" "$ours_median" \
+        "$(mib "$ours_peak")" "$target_text" "$time_met" "$memory_met"
+}
+limit() { awk -v f="$1" -v k="$2" 'BEGIN { if (f != "") printf "%.3f", f * k }'; }
+
+echo "Engine on $(value "$work/engine" records) records        ours: min / median ms, peak MiB"
+printf "%-22s %-21s %8s   %-28s %-4s  %-6s\n" "operation" "ours ms" "MiB" "target (time)" "time" "memory"
+row "open (readSheet)" open "<= FreeXL read ($freexl_median ms)" "$freexl_median"
+row "FindFirst last age" find "<= 2 ms" 2
+row "store one cell" store "<= 3 x FreeXL read ($(limit "$freexl_median" 3) ms)" "$(limit "$freexl_median" 3)"
+if [ "$have_freexl" = yes ]; then
+    printf "%-22s %9.1f / %-9.1f %8s   %s\n" "FreeXL read all cells" "$freexl_min" "$freexl_median" \
+        "$(mib "$freexl_peak")" "(yardstick; memory target: ours <= 2 x $(mib "$freexl_peak") MiB)"
+fi
+echo "(peak of open/find/store: one fresh process each; find and store include the load before them," \
+     "loaded alone: $(mib "$(value "$work/peak-store" loaded_kib)") MiB)"
+echo
+
+# ---- Start-up of the program ---------------------------------------------------------
+if ! command -v Xvfb >/dev/null; then
+    echo "Xvfb missing (Debian: xvfb): start-up not measured."
+    exit 0
+fi
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+if [ ! -e /tmp/.X11-unix/X97 ]; then
+    Xvfb :97 -screen 0 1024x768x24 >/dev/null 2>&1 &
+    xvfb_pid=$!
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        [ -e /tmp/.X11-unix/X97 ] && break
+        sleep 0.5
+    done
+fi
+
+# Runs the probe $startups times in a folder holding the workbook as зендра.xls; the
+# first run (cold caches) is shown apart from the min and median of the others.
+startup() {
+    label=$1 source=$2
+    folder=$work/start-$label
+    mkdir -p "$folder"
+    cp "$source" "$folder/зендра.xls"
+    : >"$folder/runs"
+    for run in $(seq "$startups"); do
+        (cd "$folder" && DISPLAY=:97 QT_QPA_PLATFORM=xcb "$bin/startup_probe" >"$folder/run$run")
+        echo "$(value "$folder/run$run" process_to_row_ms) $(value "$folder/run$run" main_to_row_ms) $(value "$folder/run$run" peak_kib)" >>"$folder/runs"
+    done
+    # The real program, ended after 5 s, for its own peak memory.
+    real_peak=$(cd "$folder" && DISPLAY=:97 QT_QPA_PLATFORM=xcb /usr/bin/time -f "%M" \
+                    timeout -s TERM 5 "$bin/orbelant" 2>&1 >/dev/null | tail -n 1)
+    sed 1d "$folder/runs" | sort -n >"$folder/warm"
+    awk -v label="$label" -v records="$(value "$folder/run1" records)" -v real="$real_peak" '
+        NR == FNR { first = $1; next }
+        { start[++n] = $1; main[n] = $2; peak = ($3 > peak ? $3 : peak) }
+        END {
+            median = (n % 2) ? start[(n + 1) / 2] : (start[n / 2] + start[n / 2 + 1]) / 2
+            printf "%-14s %8d %11.1f %10.1f / %-8.1f %10.1f %11.1f\n", label, records, first, start[1], median,
+                   peak / 1024, real / 1024
+        }' "$folder/runs" "$folder/warm"
+}
+
+echo "Start-up to the first row shown (ms from process start; $startups runs, the first cold)"
+printf "%-14s %8s %11s %21s %10s %11s\n" "workbook" "records" "first run" "min / median others" "peak MiB" "real MiB"
+startup sample "$root/sample/зендра.xls"
+startup 65000 "$workbook"
