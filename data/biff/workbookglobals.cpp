@@ -50,6 +50,8 @@ Result<WorkbookGlobals> readWorkbookGlobals(QByteArrayView stream, const QString
 {
     RecordStream records(stream);
     const auto bof = records.next();
+    if (!bof && records.error())
+        return std::unexpected(*records.error());
     if (!bof)
         return fail(ErrorCode::Damaged, QStringLiteral("поток книги пуст"));
     if (bof->id == Id::Bof2 || bof->id == Id::Bof3 || bof->id == Id::Bof4)
@@ -78,7 +80,8 @@ Result<WorkbookGlobals> readWorkbookGlobals(QByteArrayView stream, const QString
         if (!record) {
             if (records.error())
                 return std::unexpected(*records.error());
-            break; // some writers omit the globals' EOF; the sheets are found by position
+            globals.end = stream.size(); // some writers omit the globals' EOF; the sheets are found by position
+            break;
         }
         if (record->id == Id::Continue && inSst) {
             sstSegments.push_back(record->data);
@@ -132,8 +135,10 @@ Result<WorkbookGlobals> readWorkbookGlobals(QByteArrayView stream, const QString
             globals.end = record->end();
             break;
         }
-        if (record->id == Id::Bof) // a sheet began without the globals' EOF
+        if (record->id == Id::Bof) { // a sheet began without the globals' EOF
+            globals.end = record->position;
             break;
+        }
     }
 
     globals.dateFormatXf.reserve(xfFormats.size());

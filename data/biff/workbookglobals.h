@@ -24,7 +24,7 @@ struct WorkbookGlobals {
     std::vector<bool> dateFormatXf; // per XF index: the format shows a date
     SharedStrings strings;
     std::vector<SheetEntry> sheets;
-    qint64 end = 0;                 // position just after the globals' EOF
+    qint64 end = 0;                 // where the globals end: after their EOF, else at the first sheet's BOF
 
     bool isDateXf(quint16 xf) const { return xf < dateFormatXf.size() && dateFormatXf[xf]; }
 };
