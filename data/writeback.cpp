@@ -119,7 +119,7 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
     auto document = CompoundDocument::open(path);
     if (!document)
         return std::unexpected(document.error());
-    const QByteArray &stream = document->workbookStream();
+    QByteArray stream = document->takeWorkbookStream();
     auto globals = biff::readWorkbookGlobals(stream, document->displayName());
     if (!globals)
         return std::unexpected(globals.error());
@@ -146,13 +146,11 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
     const auto rewritten = biff::rewriteCells(stream, *globals, sheetIndex, writes);
     if (!rewritten)
         return std::unexpected(rewritten.error());
-    // The shared strings are done with: free them before the new container, the largest
-    // allocation of a save, is built.
+    // The old stream and the shared strings are done with: free them before the new
+    // container, the largest allocation of a save, is built.
+    stream = QByteArray();
     globals->strings = {};
-    const auto file = document->withWorkbookStream(*rewritten);
-    if (!file)
-        return std::unexpected(file.error());
-    if (auto saved = saveFileAtomically(path, *file); !saved)
+    if (auto saved = document->saveWithWorkbookStream(path, *rewritten); !saved)
         return std::unexpected(saved.error());
 
     for (const PlannedWrite &planned : *plan)

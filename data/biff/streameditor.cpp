@@ -4,6 +4,8 @@
 #include "../bytereader.h"
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 
 namespace orbelant::biff {
 
@@ -17,31 +19,29 @@ constexpr quint8 TokenTable = 0x02;    // a cell of a data table
 constexpr quint16 SharedFormulaFlag = 0x0008;
 constexpr size_t SpareForInsertedPieces = 64; // room for the records an edit adds
 
-// One record of the stream: the original bytes, or a replacement.
-// A large sheet has one of these per record, so the small fields sit together.
+// One record of the stream: the original bytes, or a replacement. A large sheet has one
+// of these per record, so it is kept small: positions fit in 32 bits (streams are capped
+// far below 4 GiB) and a replacement lives on the heap only when there is one.
 struct Piece {
-    quint16 id = 0;
-    bool replaced = false;
-    bool touched = false;          // added, replaced or next to a removed record
-    qint64 originalPosition = -1; // -1 for records this edit adds
     QByteArrayView original;
-    QByteArray replacement;
-    qint64 newPosition = 0;
+    std::unique_ptr<QByteArray> replacement;
+    qint32 originalPosition = -1; // -1 for records this edit adds
+    quint32 newPosition = 0;
+    quint16 id = 0;
+    bool touched = false;          // added, replaced or next to a removed record
 
-    QByteArrayView data() const { return replaced ? QByteArrayView(replacement) : original; }
+    bool replaced() const { return replacement != nullptr; }
+    QByteArrayView data() const { return replacement ? QByteArrayView(*replacement) : original; }
     QByteArray &edit()
     {
-        if (!replaced) {
-            replacement = original.toByteArray();
-            replaced = true;
-        }
+        if (!replacement)
+            replacement = std::make_unique<QByteArray>(original.toByteArray());
         touched = true;
-        return replacement;
+        return *replacement;
     }
     void replace(QByteArray bytes)
     {
-        replacement = std::move(bytes);
-        replaced = true;
+        replacement = std::make_unique<QByteArray>(std::move(bytes));
         touched = true;
     }
 };
@@ -170,7 +170,7 @@ private:
     std::vector<size_t> m_editedSheets;
     QStringList m_newStrings;
     qint64 m_stringRefsDelta = 0;
-    std::vector<std::pair<qint64, qint64>> m_positionMap; // original → new, ascending
+    std::vector<std::pair<qint32, quint32>> m_positionMap; // original → new, ascending
     std::vector<SharedStrings::Location> m_newLocations;
     std::optional<size_t> m_sstIndex;
 };
@@ -190,7 +190,7 @@ Result<void> StreamEditor::load(QByteArrayView stream)
             break; // padding or junk after the last substream
         Piece piece;
         piece.id = record->id;
-        piece.originalPosition = record->position;
+        piece.originalPosition = static_cast<qint32>(record->position);
         piece.original = record->data;
         if (record->id == Id::Bof) {
             if (depth == 1 && m_substreams.size() == 1) {
@@ -204,7 +204,7 @@ Result<void> StreamEditor::load(QByteArrayView stream)
         } else if (record->id == Id::Eof) {
             --depth;
         }
-        m_pieces.push_back(piece);
+        m_pieces.push_back(std::move(piece));
         if (depth == 0)
             m_substreams.back().end = m_pieces.size();
         if (record->id == Id::FilePass)
@@ -683,9 +683,9 @@ void StreamEditor::layout()
     m_positionMap.clear();
     m_positionMap.reserve(m_pieces.size());
     for (Piece &piece : m_pieces) {
-        piece.newPosition = position;
+        piece.newPosition = static_cast<quint32>(position);
         if (piece.originalPosition >= 0)
-            m_positionMap.emplace_back(piece.originalPosition, position);
+            m_positionMap.emplace_back(piece.originalPosition, piece.newPosition);
         position += 4 + piece.data().size();
     }
 }
@@ -693,8 +693,12 @@ void StreamEditor::layout()
 // The new position of the record that stood at `original`; -1 when no record did.
 qint64 StreamEditor::mapPosition(qint64 original) const
 {
-    const auto found = std::lower_bound(m_positionMap.begin(), m_positionMap.end(), std::pair<qint64, qint64>{original, -1});
-    return found != m_positionMap.end() && found->first == original ? found->second : -1;
+    if (original < 0 || original > std::numeric_limits<qint32>::max())
+        return -1;
+    const auto key = static_cast<qint32>(original);
+    const auto found = std::lower_bound(m_positionMap.begin(), m_positionMap.end(), key,
+                                        [](const auto &entry, qint32 wanted) { return entry.first < wanted; });
+    return found != m_positionMap.end() && found->first == key ? qint64(found->second) : -1;
 }
 
 // A DBCELL holds the distance from its block's first ROW back to itself, then for each
@@ -712,8 +716,8 @@ void StreamEditor::fillDbCells(const Range &sheet)
         }
         if (piece.id != Id::DbCell)
             return true;
-        if (piece.replaced && !rows.empty() && piece.replacement.size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
-            QByteArray &data = m_pieces[i].replacement;
+        if (piece.replaced() && !rows.empty() && piece.replacement->size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
+            QByteArray &data = *m_pieces[i].replacement;
             const Piece &firstRow = m_pieces[rows.front()];
             setU32(data, 0, static_cast<quint32>(m_pieces[i].newPosition - firstRow.newPosition));
 
@@ -753,17 +757,17 @@ void StreamEditor::fillPositions()
             const qint64 moved = mapPosition(ByteReader(piece.data()).u32());
             if (moved >= 0 && moved != ByteReader(piece.data()).u32())
                 setU32(piece.edit(), 0, static_cast<quint32>(moved));
-        } else if (piece.id == Id::ExtSst && piece.replaced && m_sstIndex) {
+        } else if (piece.id == Id::ExtSst && piece.replaced() && m_sstIndex) {
             const auto &old = m_globals.strings.locations;
             const qsizetype unique = static_cast<qsizetype>(old.size() + m_newLocations.size());
-            const qsizetype perBucket = ByteReader(piece.replacement).u16();
+            const qsizetype perBucket = ByteReader(*piece.replacement).u16();
             for (qsizetype bucket = 0; perBucket > 0 && bucket * perBucket < unique; ++bucket) {
                 const qsizetype first = bucket * perBucket;
                 const auto where = first < static_cast<qsizetype>(old.size()) ? old[static_cast<size_t>(first)]
                                                                              : m_newLocations[static_cast<size_t>(first) - old.size()];
                 const Piece &segment = m_pieces[*m_sstIndex + static_cast<size_t>(where.segment)];
-                setU32(piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
-                setU16(piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));
+                setU32(*piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
+                setU16(*piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));
             }
         }
     }
@@ -774,7 +778,7 @@ void StreamEditor::fillPositions()
         if (edited)
             fillDbCells(sheet);
         const Piece &bof = m_pieces[sheet.begin];
-        const qint64 shift = bof.newPosition - bof.originalPosition;
+        const qint64 shift = static_cast<qint64>(bof.newPosition) - bof.originalPosition;
         std::vector<qint64> blocks;
         std::optional<size_t> index;
         forTopLevel(sheet, [&](size_t i) {
@@ -829,6 +833,8 @@ QByteArray StreamEditor::serialise()
 Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &globals, size_t sheetIndex,
                                 const std::vector<CellWrite> &writes)
 {
+    if (stream.size() > std::numeric_limits<qint32>::max() / 2)
+        return fail(ErrorCode::TooLarge, QStringLiteral("поток книги слишком велик для правки"));
     const auto bof = locateWorksheet(stream, globals, sheetIndex);
     if (!bof)
         return std::unexpected(bof.error());

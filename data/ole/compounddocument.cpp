@@ -6,6 +6,9 @@
 #include <QList>
 #include <QSaveFile>
 
+#include <functional>
+#include <utility>
+
 // Only the headers we use: <gsf/gsf.h> pulls in GIO, whose `signals` clashes with Qt's.
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
@@ -377,7 +380,9 @@ public:
     {
     }
 
-    Result<QByteArray> copy(GsfInfile *sourceRoot)
+    // Builds the new container in memory and hands its bytes to `consume` (which must
+    // not keep the view).
+    Result<void> copy(GsfInfile *sourceRoot, const std::function<Result<void>(QByteArrayView)> &consume)
     {
         GRef<GsfOutput> sink(gsf_output_memory_new());
         if (!sink)
@@ -394,7 +399,7 @@ public:
         const guint8 *bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
         if (size <= 0 || size > MaxFileBytes || !bytes)
             return writeFailed();
-        return QByteArray(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(size));
+        return consume(QByteArrayView(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(size)));
     }
 
 private:
@@ -548,7 +553,8 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
 
 // The container is opened afresh from the kept bytes, so concurrent calls on one
 // document share no libgsf state.
-Result<QByteArray> CompoundDocument::withWorkbookStream(const QByteArray &stream) const
+Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
+                                                       const std::function<Result<void>(QByteArrayView)> &consume) const
 {
     if (stream.size() > MaxWorkbookStreamBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
@@ -562,10 +568,32 @@ Result<QByteArray> CompoundDocument::withWorkbookStream(const QByteArray &stream
     if (!entry)
         return std::unexpected(entry.error());
     ContainerCopier copier(d->displayName, entry->index, stream);
-    return copier.copy(container->root.get());
+    return copier.copy(container->root.get(), consume);
 }
 
-Result<void> saveFileAtomically(const QString &path, const QByteArray &bytes)
+Result<QByteArray> CompoundDocument::withWorkbookStream(const QByteArray &stream) const
+{
+    QByteArray file;
+    auto built = buildWithWorkbookStream(stream, [&](QByteArrayView bytes) -> Result<void> {
+        file = bytes.toByteArray();
+        return {};
+    });
+    if (!built)
+        return std::unexpected(built.error());
+    return file;
+}
+
+Result<void> CompoundDocument::saveWithWorkbookStream(const QString &path, const QByteArray &stream) const
+{
+    return buildWithWorkbookStream(stream, [&](QByteArrayView bytes) { return saveFileAtomically(path, bytes); });
+}
+
+QByteArray CompoundDocument::takeWorkbookStream()
+{
+    return std::exchange(d->workbookStream, QByteArray());
+}
+
+Result<void> saveFileAtomically(const QString &path, QByteArrayView bytes)
 {
     const QFileInfo info(path);
     const QString displayName = info.fileName().isEmpty() ? path : info.fileName();
@@ -579,7 +607,7 @@ Result<void> saveFileAtomically(const QString &path, const QByteArray &bytes)
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly))
         return fail(ErrorCode::WriteFailed, displayName);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
+    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush()) {
         file.cancelWriting();
         return fail(ErrorCode::WriteFailed, displayName);
     }

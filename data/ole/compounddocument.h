@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace orbelant {
@@ -25,13 +26,21 @@ public:
     ~CompoundDocument();
 
     const QByteArray &workbookStream() const;
+    // Hands the Workbook stream over and forgets it, so a caller that rewrites it does not
+    // keep two copies.
+    QByteArray takeWorkbookStream();
     QString displayName() const;
 
     // A complete new compound file: this one with the Workbook stream replaced by
     // `stream` (under its original name), everything else copied, CLSIDs kept.
     Result<QByteArray> withWorkbookStream(const QByteArray &stream) const;
+    // The same, saved straight over `path` with saveFileAtomically() without a copy of
+    // the new file in memory.
+    Result<void> saveWithWorkbookStream(const QString &path, const QByteArray &stream) const;
 
 private:
+    Result<void> buildWithWorkbookStream(const QByteArray &stream,
+                                         const std::function<Result<void>(QByteArrayView)> &consume) const;
     struct Private;
     explicit CompoundDocument(std::unique_ptr<Private> d);
     std::unique_ptr<Private> d;
@@ -39,6 +48,6 @@ private:
 
 // Writes `bytes` to a new file in the same folder, flushes it and renames it over `path`,
 // keeping the old file's permissions. On any failure the old file is left untouched.
-Result<void> saveFileAtomically(const QString &path, const QByteArray &bytes);
+Result<void> saveFileAtomically(const QString &path, QByteArrayView bytes);
 
 } // namespace orbelant
