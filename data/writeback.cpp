@@ -143,13 +143,11 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
     std::vector<biff::CellWrite> writes;
     for (const PlannedWrite &planned : *plan)
         writes.push_back(planned.write);
-    const auto rewritten = biff::rewriteCells(stream, *globals, sheetIndex, writes);
+    const auto rewritten = biff::rewriteCells(stream, std::move(*globals), sheetIndex, writes);
     if (!rewritten)
         return std::unexpected(rewritten.error());
-    // The old stream and the shared strings are done with: free them before the new
-    // container, the largest allocation of a save, is built.
+    // The old stream is done with: free it before the new container is built.
     stream = QByteArray();
-    globals->strings = {};
     if (auto saved = document->saveWithWorkbookStream(path, *rewritten); !saved)
         return std::unexpected(saved.error());
 

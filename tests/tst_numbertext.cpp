@@ -6,6 +6,8 @@
 
 using namespace orbelant;
 
+Q_DECLARE_METATYPE(orbelant::Cell)
+
 class NumberTextTest : public QObject {
     Q_OBJECT
 private slots:
@@ -95,8 +97,6 @@ private slots:
         QCOMPARE(cellText(cell, system ? DateSystem::From1904 : DateSystem::From1900), text);
     }
 };
-
-Q_DECLARE_METATYPE(orbelant::Cell)
 
 QTEST_GUILESS_MAIN(NumberTextTest)
 #include "tst_numbertext.moc"

@@ -122,7 +122,12 @@ Piece multipleCellPart(const Piece &piece, int row, int first, int from, int to)
 
 class StreamEditor {
 public:
-    explicit StreamEditor(const WorkbookGlobals &globals) : m_globals(globals) {}
+    explicit StreamEditor(WorkbookGlobals globals)
+        : m_globals(std::move(globals)), m_existingStrings(m_globals.strings.strings.size())
+    {
+    }
+    // The texts of the shared strings are needed only while edits look strings up.
+    void releaseStringTexts() { m_globals.strings.strings = QStringList(); }
 
     Result<void> load(QByteArrayView stream);
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
@@ -164,7 +169,8 @@ private:
     qint64 mapPosition(qint64 original) const;
     void fillDbCells(const Range &sheet);
 
-    const WorkbookGlobals &m_globals;
+    WorkbookGlobals m_globals;
+    qsizetype m_existingStrings; // strings in the table as read
     std::vector<Piece> m_pieces;
     std::vector<Range> m_substreams; // [0] is the globals
     std::vector<size_t> m_editedSheets;
@@ -552,7 +558,7 @@ Result<void> StreamEditor::finishStrings()
         if (m_pieces[i].id == Id::Sst)
             sst = i;
 
-    const auto uniqueCount = static_cast<quint32>(m_globals.strings.strings.size() + m_newStrings.size());
+    const auto uniqueCount = static_cast<quint32>(m_existingStrings + m_newStrings.size());
     const qint64 total = std::max<qint64>(static_cast<qint64>(m_globals.strings.declaredTotal) + m_stringRefsDelta, uniqueCount > 0 ? 1 : 0);
 
     size_t last; // the record new strings are appended to
@@ -637,7 +643,7 @@ void StreamEditor::presizeStructure()
         for (size_t i = globals.begin; i < globals.end; ++i) {
             if (m_pieces[i].id != Id::ExtSst)
                 continue;
-            const qsizetype unique = m_globals.strings.strings.size() + m_newStrings.size();
+            const qsizetype unique = m_existingStrings + m_newStrings.size();
             const qsizetype perBucket = std::max<qsizetype>(unique / 128 + 1, 8);
             const qsizetype buckets = (unique + perBucket - 1) / perBucket;
             QByteArray data(2 + 8 * buckets, '\0');
@@ -830,7 +836,7 @@ QByteArray StreamEditor::serialise()
 
 } // namespace
 
-Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &globals, size_t sheetIndex,
+Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,
                                 const std::vector<CellWrite> &writes)
 {
     if (stream.size() > std::numeric_limits<qint32>::max() / 2)
@@ -838,12 +844,13 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &gl
     const auto bof = locateWorksheet(stream, globals, sheetIndex);
     if (!bof)
         return std::unexpected(bof.error());
-    StreamEditor editor(globals);
+    const QString sheetName = globals.sheets[sheetIndex].name;
+    StreamEditor editor(std::move(globals));
     if (auto loaded = editor.load(stream); !loaded)
         return std::unexpected(loaded.error());
     const auto substream = editor.substreamAt(*bof);
     if (!substream)
-        return fail(ErrorCode::Damaged, QStringLiteral("не найдено начало листа «%1»").arg(globals.sheets[sheetIndex].name));
+        return fail(ErrorCode::Damaged, QStringLiteral("не найдено начало листа «%1»").arg(sheetName));
     for (const CellWrite &write : writes) {
         if (write.kind == CellWrite::Kind::Text && write.text.size() > MaxCellText)
             return fail(ErrorCode::CannotEdit, QStringLiteral("Текст длиннее 32 767 знаков."));
@@ -852,6 +859,7 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &gl
     }
     if (auto strings = editor.finishStrings(); !strings)
         return std::unexpected(strings.error());
+    editor.releaseStringTexts();
     return editor.serialise();
 }
 

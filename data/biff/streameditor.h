@@ -19,9 +19,10 @@ struct CellWrite {
 };
 
 // The stream with `writes` applied to the worksheet `sheetIndex` of `globals` (which was
-// read from `stream`). Refuses cells that cannot be rewritten safely (part of a shared
-// formula or an array) with ErrorCode::CannotEdit.
-Result<QByteArray> rewriteCells(QByteArrayView stream, const WorkbookGlobals &globals, size_t sheetIndex,
+// read from `stream`, and is consumed: its string texts are released on the way).
+// Refuses cells that cannot be rewritten safely (part of a shared formula or an array)
+// with ErrorCode::CannotEdit.
+Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,
                                 const std::vector<CellWrite> &writes);
 
 } // namespace orbelant::biff
