@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "form2.h"
 #include "frmabout.h"
+#include "systemregistry.h"
 
 namespace orbelant {
 
@@ -10,8 +11,8 @@ Shell::Shell(const PlatformServices &platform, SheetAccess &sheets)
     : m_platform(platform)
     , m_sheets(sheets)
     , m_form1([this] { return new Form1(m_platform, *this, m_sheets); }, m_openWindows)
-    , m_form2([] { return new Form2; }, m_openWindows)
-    , m_about([] { return new frmAbout; }, m_openWindows)
+    , m_form2([this] { return new Form2(m_platform.messages, *this); }, m_openWindows)
+    , m_about([this] { return new frmAbout(m_platform, sysinfo::makeSystemRegistry()); }, m_openWindows)
     , m_endOrder{&m_form2, &m_about, &m_form1}
 {
     connect(&m_openWindows, &OpenWindows::lastWindowClosed, this, &Shell::lastWindowClosed);

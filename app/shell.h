@@ -2,6 +2,7 @@
 // The application shell: owns the one instance of each window and ends the program when
 // the last window has been closed.
 
+#include "form2.h"
 #include "services.h"
 #include "windowinstance.h"
 
@@ -10,11 +11,10 @@
 namespace orbelant {
 
 class Form1;
-class Form2;
 class frmAbout;
 class SheetAccess;
 
-class Shell final : public QObject, public WindowRequests {
+class Shell final : public QObject, public WindowRequests, public SearchDialogShell {
     Q_OBJECT
 public:
     Shell(const PlatformServices &platform, SheetAccess &sheets);
@@ -24,8 +24,8 @@ public:
     void start();
 
     // The main window, created and loaded when there is none.
-    Form1 &form1();
-    void showForm1();
+    Form1 &form1() override;
+    void showForm1() override;
     bool form1Exists() const;
 
     // The age search dialog and the About box, shown modeless, one instance each.
@@ -38,7 +38,7 @@ public:
     frmAbout &about();
 
     // Unloads every open window. False when one of them refused to close.
-    bool endProgram();
+    bool endProgram() override;
 
     int openWindowCount() const { return m_openWindows.count(); }
 
