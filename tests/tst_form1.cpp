@@ -89,8 +89,8 @@ void TestForm1::controls_data()
                                    << button.tooltip;
 
     QTest::newRow("Frame1") << "Frame1" << client << QRect(19, 72, 369, 513) << "зендра" << "";
-    QTest::newRow("Frame2") << "Frame2" << "Frame1" << QRect(8, 328, 353, 177) << "ОРГАНИЧЕСКИЙ МИР" << "";
-    QTest::newRow("Data1") << "Data1" << "Frame1" << QRect(8, 24, 345, 25) << "Орбелант" << "";
+    QTest::newRow("Frame2") << "Frame2" << "Frame1" << QRect(8, 328, 353, 177) << "ОРГАНИЧЕСКИЙ МИР" << "ОРГАНИЧЕСКИЙ МИР";
+    QTest::newRow("Data1") << "Data1" << "Frame1" << QRect(8, 24, 345, 25) << "Орбелант" << "Орбелант";
 
     QTest::newRow("Label1") << "Label1" << "Frame1" << QRect(16, 64, 97, 25) << "Возраст в млн. лет" << "";
     QTest::newRow("Labe2") << "Labe2" << "Frame1" << QRect(16, 104, 97, 25) << "Эонотема" << "";
