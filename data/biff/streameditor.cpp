@@ -1,5 +1,6 @@
 #include "streameditor.h"
 #include "recordstream.h"
+#include "recordlist.h"
 #include "sheetcells.h"
 #include "../bytereader.h"
 
@@ -17,47 +18,6 @@ constexpr quint16 Window2 = 0x023E;
 constexpr quint8 TokenExp = 0x01;      // a cell of a shared or array formula
 constexpr quint8 TokenTable = 0x02;    // a cell of a data table
 constexpr quint16 SharedFormulaFlag = 0x0008;
-constexpr size_t SpareForInsertedPieces = 64; // room for the records an edit adds
-
-// One record of the stream: the original bytes, or a replacement. A large sheet has one
-// of these per record, so it is kept small: positions fit in 32 bits (streams are capped
-// far below 4 GiB) and a replacement lives on the heap only when there is one.
-struct Piece {
-    QByteArrayView original;
-    std::unique_ptr<QByteArray> replacement;
-    qint32 originalPosition = -1; // -1 for records this edit adds
-    quint32 newPosition = 0;
-    quint16 id = 0;
-    bool touched = false;          // added, replaced or next to a removed record
-
-    bool replaced() const { return replacement != nullptr; }
-    QByteArrayView data() const { return replacement ? QByteArrayView(*replacement) : original; }
-    QByteArray &edit()
-    {
-        if (!replacement)
-            replacement = std::make_unique<QByteArray>(original.toByteArray());
-        touched = true;
-        return *replacement;
-    }
-    void replace(QByteArray bytes)
-    {
-        replacement = std::make_unique<QByteArray>(std::move(bytes));
-        touched = true;
-    }
-};
-
-Piece newPiece(quint16 id, QByteArray data)
-{
-    Piece piece;
-    piece.id = id;
-    piece.replace(std::move(data));
-    return piece;
-}
-
-struct Range {
-    size_t begin = 0; // the BOF
-    size_t end = 0;   // one past the EOF
-};
 
 // A cell record's place on its row.
 struct CellSpan {
@@ -129,11 +89,11 @@ public:
     // The texts of the shared strings are needed only while edits look strings up.
     void releaseStringTexts() { m_globals.strings.strings = QStringList(); }
 
-    Result<void> load(QByteArrayView stream);
+    Result<void> load(QByteArrayView stream) { return m_records.load(stream); }
+    std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
     Result<void> finishStrings();
     QByteArray serialise();
-    std::optional<size_t> substreamAt(qint64 bofPosition) const;
 
 private:
     struct RowLayout {
@@ -141,129 +101,38 @@ private:
         std::vector<size_t> cells;
     };
 
-    // Walks the top-level records of a substream (embedded charts are passed over).
     template <typename Visit>
     void forTopLevel(const Range &range, Visit visit)
     {
-        int nested = 0;
-        for (size_t i = range.begin + 1; i + 1 < range.end; ++i) {
-            if (m_pieces[i].id == Id::Bof)
-                ++nested;
-            else if (m_pieces[i].id == Id::Eof && nested > 0)
-                --nested;
-            else if (nested == 0 && !visit(i))
-                return;
-        }
+        m_records.forTopLevel(range, visit);
     }
     RowLayout rowLayout(const Range &sheet, int row);
-    void insert(size_t at, Piece piece);
-    void erase(size_t at);
+    void insert(size_t at, Piece piece) { m_records.insert(at, std::move(piece)); }
+    void erase(size_t at) { m_records.erase(at); }
     Result<size_t> ensureRowRecord(size_t substream, int row, int column);
     size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
     quint16 defaultXf(const Range &sheet, int column);
     quint32 stringIndex(const QString &text);
     void widenRanges(const Range &sheet, int row, int column);
     void presizeStructure();
-    void layout();
     void fillPositions();
-    qint64 mapPosition(qint64 original) const;
     void fillDbCells(const Range &sheet);
 
     WorkbookGlobals m_globals;
     qsizetype m_existingStrings; // strings in the table as read
-    std::vector<Piece> m_pieces;
-    std::vector<Range> m_substreams; // [0] is the globals
+    RecordList m_records;
     std::vector<size_t> m_editedSheets;
     QStringList m_newStrings;
     qint64 m_stringRefsDelta = 0;
-    std::vector<std::pair<qint32, quint32>> m_positionMap; // original → new, ascending
     std::vector<SharedStrings::Location> m_newLocations;
     std::optional<size_t> m_sstIndex;
 };
-
-Result<void> StreamEditor::load(QByteArrayView stream)
-{
-    // Counted first so that the pieces are allocated once, not grown and copied.
-    qsizetype recordCount = 0;
-    for (RecordStream counter(stream); counter.next();)
-        ++recordCount;
-    m_pieces.reserve(static_cast<size_t>(recordCount) + SpareForInsertedPieces);
-
-    RecordStream records(stream);
-    int depth = 0;
-    while (const auto record = records.next()) {
-        if (depth == 0 && record->id != Id::Bof)
-            break; // padding or junk after the last substream
-        Piece piece;
-        piece.id = record->id;
-        piece.originalPosition = static_cast<qint32>(record->position);
-        piece.original = record->data;
-        if (record->id == Id::Bof) {
-            if (depth == 1 && m_substreams.size() == 1) {
-                // The globals ended without their EOF: a sheet starts here.
-                m_substreams.back().end = m_pieces.size();
-                depth = 0;
-            }
-            if (depth == 0)
-                m_substreams.push_back(Range{m_pieces.size(), 0});
-            ++depth;
-        } else if (record->id == Id::Eof) {
-            --depth;
-        }
-        m_pieces.push_back(std::move(piece));
-        if (depth == 0)
-            m_substreams.back().end = m_pieces.size();
-        if (record->id == Id::FilePass)
-            return fail(ErrorCode::Encrypted, QString(), record->position);
-    }
-    if (records.error())
-        return std::unexpected(*records.error());
-    if (depth != 0 || m_substreams.empty())
-        return fail(ErrorCode::Damaged, QStringLiteral("поток книги обрывается до конца листа"));
-    return {};
-}
-
-std::optional<size_t> StreamEditor::substreamAt(qint64 bofPosition) const
-{
-    for (size_t s = 1; s < m_substreams.size(); ++s)
-        if (m_pieces[m_substreams[s].begin].originalPosition == bofPosition)
-            return s;
-    return std::nullopt;
-}
-
-void StreamEditor::insert(size_t at, Piece piece)
-{
-    m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(at), std::move(piece));
-    for (Range &range : m_substreams) {
-        if (range.begin >= at) {
-            ++range.begin;
-            ++range.end;
-        } else if (range.end > at) {
-            ++range.end;
-        }
-    }
-}
-
-void StreamEditor::erase(size_t at)
-{
-    m_pieces.erase(m_pieces.begin() + static_cast<std::ptrdiff_t>(at));
-    for (Range &range : m_substreams) {
-        if (range.begin > at) {
-            --range.begin;
-            --range.end;
-        } else if (range.end > at) {
-            --range.end;
-        }
-    }
-    if (at < m_pieces.size())
-        m_pieces[at].touched = true; // its block lost a record
-}
 
 StreamEditor::RowLayout StreamEditor::rowLayout(const Range &sheet, int row)
 {
     RowLayout layout;
     forTopLevel(sheet, [&](size_t i) {
-        const Piece &piece = m_pieces[i];
+        const Piece &piece = m_records[i];
         if (piece.id == Id::Row) {
             ByteReader data(piece.data());
             if (data.u16() == row && data.ok())
@@ -280,9 +149,9 @@ quint16 StreamEditor::defaultXf(const Range &sheet, int column)
 {
     quint16 xf = DefaultCellXf;
     forTopLevel(sheet, [&](size_t i) {
-        if (m_pieces[i].id != Id::ColInfo)
+        if (m_records[i].id != Id::ColInfo)
             return true;
-        ByteReader data(m_pieces[i].data());
+        ByteReader data(m_records[i].data());
         const int first = data.u16();
         const int last = data.u16();
         data.skip(2);
@@ -298,11 +167,11 @@ quint16 StreamEditor::defaultXf(const Range &sheet, int column)
 
 Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int column)
 {
-    const Range sheet = m_substreams[substream];
+    const Range sheet = m_records.substream(substream);
     std::optional<size_t> below, above, dimensions, window;
     bool blocks = false;
     forTopLevel(sheet, [&](size_t i) {
-        const Piece &piece = m_pieces[i];
+        const Piece &piece = m_records[i];
         if (piece.id == Id::Row) {
             ByteReader data(piece.data());
             const int rw = data.u16();
@@ -330,9 +199,9 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
 
     auto runLength = [&](size_t at) {
         size_t first = at, last = at;
-        while (first > sheet.begin && m_pieces[first - 1].id == Id::Row)
+        while (first > sheet.begin && m_records[first - 1].id == Id::Row)
             --first;
-        while (last + 1 < sheet.end && m_pieces[last + 1].id == Id::Row)
+        while (last + 1 < sheet.end && m_records[last + 1].id == Id::Row)
             ++last;
         return std::pair{first, last - first + 1};
     };
@@ -350,7 +219,7 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
     size_t at;
     if (below) {
         at = *below + 1;
-        while (at + 1 < m_substreams[substream].end && m_pieces[at].id != Id::DbCell)
+        while (at + 1 < m_records.substream(substream).end && m_records[at].id != Id::DbCell)
             ++at;
         ++at;
     } else if (above) {
@@ -375,22 +244,22 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
 size_t StreamEditor::cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout)
 {
     auto pastAttachments = [&](size_t at) {
-        while (at + 1 < sheet.end && (m_pieces[at].id == Id::String || m_pieces[at].id == Id::ShrFmla
-                                      || m_pieces[at].id == Id::Array || m_pieces[at].id == Id::Table))
+        while (at + 1 < sheet.end && (m_records[at].id == Id::String || m_records[at].id == Id::ShrFmla
+                                      || m_records[at].id == Id::Array || m_records[at].id == Id::Table))
             ++at;
         return at;
     };
     if (!layout.cells.empty()) {
         for (size_t i : layout.cells)
-            if (cellSpan(m_pieces[i]).firstColumn > column)
+            if (cellSpan(m_records[i]).firstColumn > column)
                 return i;
         return pastAttachments(layout.cells.back() + 1);
     }
     size_t at = rowRecord + 1;
-    while (at + 1 < sheet.end && m_pieces[at].id == Id::Row)
+    while (at + 1 < sheet.end && m_records[at].id == Id::Row)
         ++at;
     while (at + 1 < sheet.end) {
-        const Piece &piece = m_pieces[at];
+        const Piece &piece = m_records[at];
         if (isCellRecord(piece.id)) {
             if (cellSpan(piece).row > row)
                 return at;
@@ -420,7 +289,7 @@ quint32 StreamEditor::stringIndex(const QString &text)
 void StreamEditor::widenRanges(const Range &sheet, int row, int column)
 {
     forTopLevel(sheet, [&](size_t i) {
-        Piece &piece = m_pieces[i];
+        Piece &piece = m_records[i];
         if (piece.id == Id::Dimensions && piece.data().size() >= 12) {
             ByteReader data(piece.data());
             const quint32 firstRow = data.u32(), endRow = data.u32();
@@ -451,18 +320,18 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
     if (std::find(m_editedSheets.begin(), m_editedSheets.end(), substream) == m_editedSheets.end())
         m_editedSheets.push_back(substream);
 
-    const Range sheet = m_substreams[substream];
+    const Range sheet = m_records.substream(substream);
     RowLayout layout = rowLayout(sheet, write.row);
     std::optional<size_t> covering;
     for (size_t i : layout.cells) {
-        const CellSpan span = cellSpan(m_pieces[i]);
+        const CellSpan span = cellSpan(m_records[i]);
         if (write.column >= span.firstColumn && write.column <= span.lastColumn)
             covering = i;
     }
     if (!covering && write.kind == CellWrite::Kind::Clear)
         return {}; // nothing there to clear
 
-    const quint16 xf = covering ? cellXf(m_pieces[*covering], write.column) : defaultXf(sheet, write.column);
+    const quint16 xf = covering ? cellXf(m_records[*covering], write.column) : defaultXf(sheet, write.column);
     Piece cell;
     QByteArray bytes = cellHeader(write.row, write.column, xf);
     switch (write.kind) {
@@ -482,7 +351,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
 
     if (covering) {
         const size_t at = *covering;
-        const Piece &old = m_pieces[at];
+        const Piece &old = m_records[at];
         if (old.id == Id::Formula) {
             ByteReader formula(old.data());
             formula.skip(14);
@@ -492,7 +361,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
             const quint8 firstToken = formula.u8();
             if ((flags & SharedFormulaFlag) || (tokensSize > 0 && formula.ok() && (firstToken == TokenExp || firstToken == TokenTable)))
                 return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
-            const quint16 next = at + 1 < sheet.end ? m_pieces[at + 1].id : 0;
+            const quint16 next = at + 1 < sheet.end ? m_records[at + 1].id : 0;
             if (next == Id::ShrFmla || next == Id::Array || next == Id::Table)
                 return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
             if (next == Id::String)
@@ -510,11 +379,11 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
             parts.push_back(std::move(cell));
             if (write.column < span.lastColumn)
                 parts.push_back(multipleCellPart(old, write.row, span.firstColumn, write.column + 1, span.lastColumn));
-            m_pieces[at] = std::move(parts[0]);
+            m_records[at] = std::move(parts[0]);
             for (size_t p = 1; p < parts.size(); ++p)
                 insert(at + p, std::move(parts[p]));
         } else {
-            m_pieces[at] = std::move(cell);
+            m_records[at] = std::move(cell);
         }
     } else {
         size_t rowRecord;
@@ -525,15 +394,15 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
             if (!created)
                 return std::unexpected(created.error());
             rowRecord = *created;
-            layout = rowLayout(m_substreams[substream], write.row);
+            layout = rowLayout(m_records.substream(substream), write.row);
         }
-        insert(cellInsertionPoint(m_substreams[substream], rowRecord, write.row, write.column, layout), std::move(cell));
+        insert(cellInsertionPoint(m_records.substream(substream), rowRecord, write.row, write.column, layout), std::move(cell));
     }
 
     if (write.kind != CellWrite::Kind::Clear) {
-        layout = rowLayout(m_substreams[substream], write.row);
+        layout = rowLayout(m_records.substream(substream), write.row);
         if (layout.rowRecord) {
-            Piece &row = m_pieces[*layout.rowRecord];
+            Piece &row = m_records[*layout.rowRecord];
             ByteReader data(row.data());
             data.skip(2);
             const quint16 first = data.u16(), end = data.u16();
@@ -543,7 +412,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
                 setU16(rowBytes, 4, static_cast<quint16>(first == end ? write.column + 1 : std::max<int>(end, write.column + 1)));
             }
         }
-        widenRanges(m_substreams[substream], write.row, write.column);
+        widenRanges(m_records.substream(substream), write.row, write.column);
     }
     return {};
 }
@@ -552,10 +421,10 @@ Result<void> StreamEditor::finishStrings()
 {
     if (m_newStrings.isEmpty() && m_stringRefsDelta == 0)
         return {};
-    const Range &globals = m_substreams.front();
+    const Range &globals = m_records.substream(0);
     std::optional<size_t> sst;
     for (size_t i = globals.begin; i < globals.end; ++i)
-        if (m_pieces[i].id == Id::Sst)
+        if (m_records[i].id == Id::Sst)
             sst = i;
 
     const auto uniqueCount = static_cast<quint32>(m_existingStrings + m_newStrings.size());
@@ -567,14 +436,14 @@ Result<void> StreamEditor::finishStrings()
         putU32(counts, 0);
         putU32(counts, 0);
         size_t at = globals.end - 1; // before the globals' EOF
-        if (m_pieces[at].id != Id::Eof)
+        if (m_records[at].id != Id::Eof)
             at = globals.end;
         insert(at, newPiece(Id::Sst, counts));
         sst = at;
         last = at;
     } else {
         last = *sst;
-        while (last + 1 < globals.end && m_pieces[last + 1].id == Id::Continue)
+        while (last + 1 < globals.end && m_records[last + 1].id == Id::Continue)
             ++last;
         // Strings are appended after the last one read; refuse when the table has bytes
         // beyond it, since a reader would take those for our strings.
@@ -582,24 +451,24 @@ Result<void> StreamEditor::finishStrings()
         const qsizetype chainBytes = [&] {
             qsizetype n = 0;
             for (size_t i = *sst; i <= last; ++i)
-                n += m_pieces[i].data().size();
+                n += m_records[i].data().size();
             return n;
         }();
         if (!m_newStrings.isEmpty() && table.consumedBytes != chainBytes)
             return fail(ErrorCode::CannotEdit, QStringLiteral("Таблица строк книги содержит лишние данные."));
     }
 
-    QByteArray &counts = m_pieces[*sst].edit();
+    QByteArray &counts = m_records[*sst].edit();
     setU32(counts, 0, static_cast<quint32>(total));
     setU32(counts, 4, uniqueCount);
 
     // Append each new string; a string that does not fit goes on in a CONTINUE record,
     // whose character part starts with a flags byte.
-    QByteArray current = m_pieces[last].data().toByteArray();
+    QByteArray current = m_records[last].data().toByteArray();
     size_t currentIndex = last;
     int segment = static_cast<int>(last - *sst);
     auto flush = [&] {
-        m_pieces[currentIndex].replace(current);
+        m_records[currentIndex].replace(current);
         insert(currentIndex + 1, newPiece(Id::Continue, {}));
         ++currentIndex;
         ++segment;
@@ -631,80 +500,56 @@ Result<void> StreamEditor::finishStrings()
             written += take;
         }
     }
-    m_pieces[currentIndex].replace(current);
+    m_records[currentIndex].replace(current);
     m_sstIndex = *sst;
     return {};
 }
 
 void StreamEditor::presizeStructure()
 {
-    const Range &globals = m_substreams.front();
+    const Range &globals = m_records.substream(0);
     if (!m_newStrings.isEmpty()) {
         for (size_t i = globals.begin; i < globals.end; ++i) {
-            if (m_pieces[i].id != Id::ExtSst)
+            if (m_records[i].id != Id::ExtSst)
                 continue;
             const qsizetype unique = m_existingStrings + m_newStrings.size();
             const qsizetype perBucket = std::max<qsizetype>(unique / 128 + 1, 8);
             const qsizetype buckets = (unique + perBucket - 1) / perBucket;
             QByteArray data(2 + 8 * buckets, '\0');
             setU16(data, 0, static_cast<quint16>(perBucket));
-            m_pieces[i].replace(data);
+            m_records[i].replace(data);
         }
     }
     for (size_t s : m_editedSheets) {
-        const Range sheet = m_substreams[s];
+        const Range sheet = m_records.substream(s);
         qsizetype blocks = 0;
         std::optional<size_t> index;
         size_t blockStart = sheet.begin + 1;
         forTopLevel(sheet, [&](size_t i) {
-            if (m_pieces[i].id == Id::Index) {
+            if (m_records[i].id == Id::Index) {
                 index = i;
-            } else if (m_pieces[i].id == Id::DbCell) {
+            } else if (m_records[i].id == Id::DbCell) {
                 ++blocks;
                 bool touched = false;
                 qsizetype rows = 0;
                 for (size_t j = blockStart; j < i; ++j) {
-                    touched = touched || m_pieces[j].touched;
-                    rows += m_pieces[j].id == Id::Row;
+                    touched = touched || m_records[j].touched;
+                    rows += m_records[j].id == Id::Row;
                 }
-                if ((touched || m_pieces[i].touched) && rows > 0) {
+                if ((touched || m_records[i].touched) && rows > 0) {
                     QByteArray data(4 + 2 * rows, '\0');
-                    m_pieces[i].replace(data);
+                    m_records[i].replace(data);
                 }
                 blockStart = i + 1;
             }
             return true;
         });
-        if (index && m_pieces[*index].data().size() >= 16) {
-            QByteArray data = m_pieces[*index].data().first(16).toByteArray();
+        if (index && m_records[*index].data().size() >= 16) {
+            QByteArray data = m_records[*index].data().first(16).toByteArray();
             data.resize(16 + 4 * blocks, '\0');
-            m_pieces[*index].replace(data);
+            m_records[*index].replace(data);
         }
     }
-}
-
-void StreamEditor::layout()
-{
-    qint64 position = 0;
-    m_positionMap.clear();
-    m_positionMap.reserve(m_pieces.size());
-    for (Piece &piece : m_pieces) {
-        piece.newPosition = static_cast<quint32>(position);
-        if (piece.originalPosition >= 0)
-            m_positionMap.emplace_back(piece.originalPosition, piece.newPosition);
-        position += 4 + piece.data().size();
-    }
-}
-
-// The new position of the record that stood at `original`; -1 when no record did.
-qint64 StreamEditor::mapPosition(qint64 original) const
-{
-    if (original < 0 || original > std::numeric_limits<qint32>::max())
-        return -1;
-    const auto key = static_cast<qint32>(original);
-    const auto found = std::lower_bound(m_positionMap.begin(), m_positionMap.end(), key,
-                                        [](const auto &entry, qint32 wanted) { return entry.first < wanted; });
-    return found != m_positionMap.end() && found->first == key ? qint64(found->second) : -1;
 }
 
 // A DBCELL holds the distance from its block's first ROW back to itself, then for each
@@ -715,7 +560,7 @@ void StreamEditor::fillDbCells(const Range &sheet)
 {
     std::vector<size_t> rows;
     forTopLevel(sheet, [&](size_t i) {
-        const Piece &piece = m_pieces[i];
+        const Piece &piece = m_records[i];
         if (piece.id == Id::Row) {
             rows.push_back(i);
             return true;
@@ -723,26 +568,26 @@ void StreamEditor::fillDbCells(const Range &sheet)
         if (piece.id != Id::DbCell)
             return true;
         if (piece.replaced() && !rows.empty() && piece.replacement->size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
-            QByteArray &data = *m_pieces[i].replacement;
-            const Piece &firstRow = m_pieces[rows.front()];
-            setU32(data, 0, static_cast<quint32>(m_pieces[i].newPosition - firstRow.newPosition));
+            QByteArray &data = *m_records[i].replacement;
+            const Piece &firstRow = m_records[rows.front()];
+            setU32(data, 0, static_cast<quint32>(m_records[i].newPosition - firstRow.newPosition));
 
             // Where each row's cells start and end, walking the cell records in order.
             const size_t cellArea = rows.back() + 1;
             qint64 previousStart = firstRow.newPosition + 4 + firstRow.data().size();
-            qint64 previousEnd = m_pieces[cellArea].newPosition;
+            qint64 previousEnd = m_records[cellArea].newPosition;
             size_t next = cellArea;
             for (size_t r = 0; r < rows.size(); ++r) {
-                const int rowNumber = ByteReader(m_pieces[rows[r]].data()).u16();
+                const int rowNumber = ByteReader(m_records[rows[r]].data()).u16();
                 qint64 start = previousEnd;
                 qint64 end = previousEnd;
-                while (next < i && cellSpan(m_pieces[next]).row == rowNumber) {
+                while (next < i && cellSpan(m_records[next]).row == rowNumber) {
                     if (end == previousEnd && start == previousEnd)
-                        start = m_pieces[next].newPosition;
+                        start = m_records[next].newPosition;
                     ++next;
-                    while (next < i && !isCellRecord(m_pieces[next].id))
+                    while (next < i && !isCellRecord(m_records[next].id))
                         ++next; // STRING and other records that belong to the cell before
-                    end = m_pieces[next].newPosition;
+                    end = m_records[next].newPosition;
                 }
                 setU16(data, 4 + 2 * static_cast<qsizetype>(r), static_cast<quint16>(start - previousStart));
                 previousStart = start;
@@ -756,11 +601,11 @@ void StreamEditor::fillDbCells(const Range &sheet)
 
 void StreamEditor::fillPositions()
 {
-    const Range &globals = m_substreams.front();
+    const Range &globals = m_records.substream(0);
     for (size_t i = globals.begin; i < globals.end; ++i) {
-        Piece &piece = m_pieces[i];
+        Piece &piece = m_records[i];
         if (piece.id == Id::BoundSheet && piece.data().size() >= 4) {
-            const qint64 moved = mapPosition(ByteReader(piece.data()).u32());
+            const qint64 moved = m_records.mapPosition(ByteReader(piece.data()).u32());
             if (moved >= 0 && moved != ByteReader(piece.data()).u32())
                 setU32(piece.edit(), 0, static_cast<quint32>(moved));
         } else if (piece.id == Id::ExtSst && piece.replaced() && m_sstIndex) {
@@ -771,36 +616,36 @@ void StreamEditor::fillPositions()
                 const qsizetype first = bucket * perBucket;
                 const auto where = first < static_cast<qsizetype>(old.size()) ? old[static_cast<size_t>(first)]
                                                                              : m_newLocations[static_cast<size_t>(first) - old.size()];
-                const Piece &segment = m_pieces[*m_sstIndex + static_cast<size_t>(where.segment)];
+                const Piece &segment = m_records[*m_sstIndex + static_cast<size_t>(where.segment)];
                 setU32(*piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
                 setU16(*piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));
             }
         }
     }
 
-    for (size_t s = 1; s < m_substreams.size(); ++s) {
-        const Range sheet = m_substreams[s];
+    for (size_t s = 1; s < m_records.substreamCount(); ++s) {
+        const Range sheet = m_records.substream(s);
         const bool edited = std::find(m_editedSheets.begin(), m_editedSheets.end(), s) != m_editedSheets.end();
         if (edited)
             fillDbCells(sheet);
-        const Piece &bof = m_pieces[sheet.begin];
+        const Piece &bof = m_records[sheet.begin];
         const qint64 shift = static_cast<qint64>(bof.newPosition) - bof.originalPosition;
         std::vector<qint64> blocks;
         std::optional<size_t> index;
         forTopLevel(sheet, [&](size_t i) {
-            if (m_pieces[i].id == Id::Index)
+            if (m_records[i].id == Id::Index)
                 index = i;
-            else if (m_pieces[i].id == Id::DbCell)
-                blocks.push_back(m_pieces[i].newPosition);
+            else if (m_records[i].id == Id::DbCell)
+                blocks.push_back(m_records[i].newPosition);
             return true;
         });
-        if (!index || m_pieces[*index].data().size() < 16)
+        if (!index || m_records[*index].data().size() < 16)
             continue;
-        Piece &piece = m_pieces[*index];
+        Piece &piece = m_records[*index];
         auto moved = [&](quint32 stored) -> quint32 {
             if (stored == 0)
                 return 0;
-            const qint64 exact = mapPosition(stored);
+            const qint64 exact = m_records.mapPosition(stored);
             return static_cast<quint32>(exact >= 0 ? exact : stored + shift);
         };
         const QByteArrayView data = piece.data();
@@ -821,17 +666,9 @@ void StreamEditor::fillPositions()
 QByteArray StreamEditor::serialise()
 {
     presizeStructure();
-    layout();
+    m_records.layout();
     fillPositions();
-    QByteArray out;
-    const Piece &last = m_pieces.back();
-    out.reserve(last.newPosition + 4 + last.data().size());
-    for (const Piece &piece : m_pieces) {
-        putU16(out, piece.id);
-        putU16(out, static_cast<quint16>(piece.data().size()));
-        out.append(piece.data().data(), piece.data().size());
-    }
-    return out;
+    return m_records.bytes();
 }
 
 } // namespace
