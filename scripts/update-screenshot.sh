@@ -1,0 +1,26 @@
+#!/bin/sh
+# Makes the README's picture of the main window the way the test suite makes it: runs the
+# end-to-end main-window test (the real program on the sample under Xvfb), which leaves
+# e2e-main-window.png in the build folder, and copies that to docs/screenshot.png.
+#   scripts/update-screenshot.sh [BUILD_DIR, default build]
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${1:-$root/build}"
+shot="$build/e2e-main-window.png"
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+    echo "Нет сборки в «$build»: сначала выполните scripts/test.sh." >&2
+    exit 1
+fi
+cmake --build "$build" --target orbelant
+rm -f "$shot"
+ctest --test-dir "$build" -R '^e2e_main_window$' --output-on-failure
+# A skipped test counts as passed for ctest: only the picture shows that it ran.
+if [ ! -f "$shot" ]; then
+    echo "Тест e2e_main_window не сделал снимок (пропущен? нужны Xvfb и AT-SPI, см. scripts/install-packages.sh)." >&2
+    exit 1
+fi
+mkdir -p "$root/docs"
+cp "$shot" "$root/docs/screenshot.png"
+echo "docs/screenshot.png обновлён из $shot"
