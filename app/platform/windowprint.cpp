@@ -1,5 +1,7 @@
 #include "windowprint.h"
 
+#include <QMarginsF>
+#include <QPageLayout>
 #include <QPainter>
 #include <QPrinter>
 #include <QWidget>
@@ -36,6 +38,9 @@ ServiceResult printClientArea(QWidget &clientArea, QPrinter &printer)
 {
     printer.setDocName(clientArea.window()->windowTitle());
     printer.setResolution(pictureDotsPerInch);
+    // No margins of our own: the picture starts at the top left of what the printer can
+    // print (margins below the printer's minimum are raised to it).
+    printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
     QPainter painter;
     if (!painter.begin(&printer)) {
         return std::unexpected(

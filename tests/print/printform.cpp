@@ -12,6 +12,8 @@
 #include "datacontrol.h"
 #include "form1.h"
 #include "pagecheck.h"
+
+#include <QPageLayout>
 #include "programinfo.h"
 #include "realplatform.h"
 #include "sheetaccess.h"
@@ -56,7 +58,11 @@ int checkPage(Form1 &form, const QString &pagePath)
         return 1;
     }
     QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
-    const QPoint origin = printer.pageLayout().paintRectPixels(dotsPerInch).topLeft();
+    // The picture belongs at the top left of what the printer can print.
+    QPageLayout layout = printer.pageLayout();
+    layout.setUnits(QPageLayout::Point);
+    const QMarginsF printable = layout.minimumMargins();
+    const QPoint origin = (QPointF(printable.left(), printable.top()) * dotsPerInch / 72.0).toPoint();
     QWidget &clientArea = *form.centralWidget();
     const QImage shown = testsupport::printedLook(clientArea, dotsPerInch);
     form.Data1().MovePrevious();
