@@ -515,8 +515,9 @@ Result<CompoundDocument> CompoundDocument::open(const QString &path)
         return fail(ErrorCode::FileUnreadable, displayName);
     if (file.size() > MaxFileBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    // Read one byte past the cap so that a file growing while we read is still caught.
-    QByteArray bytes = file.read(MaxFileBytes + 1);
+    // readAll() allocates what the file holds; asking read() for the cap would reserve the
+    // whole cap up front. A file that grew past the cap meanwhile is caught below.
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return fail(ErrorCode::FileUnreadable, displayName);
     if (bytes.size() > MaxFileBytes)
