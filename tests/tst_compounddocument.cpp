@@ -299,6 +299,25 @@ private slots:
         QVERIFY(entriesOf(path).contains(name));
     }
 
+    // A document opened from a file reads the file again to build the new one, and refuses
+    // when another program replaced it meanwhile; the file is left as that program wrote it.
+    void refusesToSaveOverAFileChangedSinceItWasRead()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("changing.xls"));
+        QVERIFY(writeFile(path, testsupport::readAll(m_small)));
+        const auto document = CompoundDocument::open(path);
+        QVERIFY(document);
+        const QByteArray stream = document->workbookStream();
+        QVERIFY(document->saveWithWorkbookStream(path, stream)); // unchanged: saved
+
+        const QByteArray other = testsupport::readAll(m_large);
+        QVERIFY(writeFile(path, other));
+        const auto refused = document->saveWithWorkbookStream(path, stream);
+        QVERIFY(!refused);
+        QCOMPARE(refused.error().code, ErrorCode::ChangedOnDisk);
+        QCOMPARE(testsupport::readAll(path), other);
+    }
+
     // Replacing the Workbook stream must leave every other entry of the container as it
     // was, read back by xlrd's container reader, and the new stream must read back whole.
     void replacesOnlyTheWorkbookStream_data()

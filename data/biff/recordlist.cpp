@@ -35,7 +35,8 @@ Result<void> RecordList::load(QByteArrayView stream)
         Piece piece;
         piece.id = record->id;
         piece.originalPosition = static_cast<qint32>(record->position);
-        piece.original = record->data;
+        piece.originalData = record->data.data();
+        piece.originalSize = static_cast<quint16>(record->data.size()); // at most 8224
         if (record->id == Id::Bof) {
             if (depth == 1 && m_substreams.size() == 1) {
                 // The globals ended without their EOF: a sheet starts here.

@@ -17,19 +17,21 @@ namespace orbelant::biff {
 // of these per record, so it is kept small: positions fit in 32 bits (streams are capped
 // far below 4 GiB) and a replacement lives on the heap only when there is one.
 struct Piece {
-    QByteArrayView original;
+    const char *originalData = nullptr; // the record's data in the original stream
     std::unique_ptr<QByteArray> replacement;
     qint32 originalPosition = -1; // -1 for records this edit adds
     quint32 newPosition = 0;
     quint16 id = 0;
+    quint16 originalSize = 0;
     bool touched = false;          // added, replaced or next to a removed record
 
+    QByteArrayView original() const { return QByteArrayView(originalData, originalSize); }
     bool replaced() const { return replacement != nullptr; }
-    QByteArrayView data() const { return replacement ? QByteArrayView(*replacement) : original; }
+    QByteArrayView data() const { return replacement ? QByteArrayView(*replacement) : original(); }
     QByteArray &edit()
     {
         if (!replacement)
-            replacement = std::make_unique<QByteArray>(original.toByteArray());
+            replacement = std::make_unique<QByteArray>(original().toByteArray());
         touched = true;
         return *replacement;
     }

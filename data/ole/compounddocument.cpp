@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QCryptographicHash>
 #include <QList>
 #include <QSaveFile>
 
@@ -488,10 +489,21 @@ private:
 } // namespace
 
 struct CompoundDocument::Private {
-    QByteArray fileBytes;   // the container as read, kept for building the new one
+    QByteArray fileBytes;   // the container as read, kept for building the new one …
+    QString path;           // … or, for a document opened from a file, read again from here
+    QByteArray fileDigest;  //     and checked against this digest of what was read
     QString displayName;
     QByteArray workbookStream;
 };
+
+namespace {
+
+QByteArray digestOf(QByteArrayView bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+} // namespace
 
 CompoundDocument::CompoundDocument(std::unique_ptr<Private> state) : d(std::move(state)) {}
 CompoundDocument::CompoundDocument(CompoundDocument &&) noexcept = default;
@@ -515,14 +527,21 @@ Result<CompoundDocument> CompoundDocument::open(const QString &path)
         return fail(ErrorCode::FileUnreadable, displayName);
     if (file.size() > MaxFileBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    // readAll() allocates what the file holds; asking read() for the cap would reserve the
-    // whole cap up front. A file that grew past the cap meanwhile is caught below.
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    // Exactly the size the file has: a buffer grown while reading would take a third more.
+    const qint64 size = file.size();
+    QByteArray bytes(size, Qt::Uninitialized);
+    if (file.read(bytes.data(), size) != size || file.error() != QFileDevice::NoError)
         return fail(ErrorCode::FileUnreadable, displayName);
-    if (bytes.size() > MaxFileBytes)
-        return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    return fromBytes(std::move(bytes), displayName);
+    const QByteArray digest = digestOf(bytes);
+    auto document = fromBytes(std::move(bytes), displayName);
+    if (!document)
+        return document;
+    // A large workbook is held once, as its Workbook stream: the file is read again when
+    // a new one is built, and must then be what it was.
+    document->d->fileBytes = QByteArray();
+    document->d->path = path;
+    document->d->fileDigest = digest;
+    return document;
 }
 
 Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const QString &displayName)
@@ -559,7 +578,19 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
 {
     if (stream.size() > MaxWorkbookStreamBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
-    auto container = openRoot(d->fileBytes, d->displayName);
+    QByteArray reread;
+    if (d->fileBytes.isEmpty() && !d->path.isEmpty()) {
+        QFile file(d->path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(ErrorCode::FileUnreadable, d->displayName);
+        reread.resize(file.size());
+        if (file.read(reread.data(), reread.size()) != reread.size() || file.error() != QFileDevice::NoError)
+            return fail(ErrorCode::FileUnreadable, d->displayName);
+        if (digestOf(reread) != d->fileDigest)
+            return fail(ErrorCode::ChangedOnDisk, d->displayName);
+    }
+    const QByteArray &fileBytes = d->fileBytes.isEmpty() ? reread : d->fileBytes;
+    auto container = openRoot(fileBytes, d->displayName);
     if (!container)
         return std::unexpected(container.error());
     if (!container->complete)
