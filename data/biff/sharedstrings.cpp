@@ -164,6 +164,18 @@ Result<SharedStrings> readSharedStrings(const std::vector<QByteArrayView> &segme
     return table;
 }
 
+// The characters of an unsplit string: 8-bit ones stand for Latin-1, 16-bit ones are
+// UTF-16 code units stored least significant byte first.
+static QString decodeCharacters(QByteArrayView chars, bool highByte)
+{
+    if (!highByte)
+        return QString::fromLatin1(chars.data(), chars.size());
+    QString text(chars.size() / 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        text[i] = QChar(static_cast<char16_t>(static_cast<quint8>(chars[2 * i]) | (static_cast<quint8>(chars[2 * i + 1]) << 8)));
+    return text;
+}
+
 std::optional<QString> readUnicodeString(QByteArrayView data, qsizetype offset, qsizetype *end)
 {
     if (offset < 0 || offset > data.size())
@@ -181,12 +193,7 @@ std::optional<QString> readUnicodeString(QByteArrayView data, qsizetype offset, 
         return std::nullopt;
     if (end)
         *end = offset + reader.position();
-    if (!high)
-        return QString::fromLatin1(chars.data(), chars.size());
-    QString text(count, Qt::Uninitialized);
-    for (qsizetype i = 0; i < count; ++i)
-        text[i] = QChar(static_cast<char16_t>(static_cast<quint8>(chars[2 * i]) | (static_cast<quint8>(chars[2 * i + 1]) << 8)));
-    return text;
+    return decodeCharacters(chars, high);
 }
 
 std::optional<QString> readShortUnicodeString(QByteArrayView data, qsizetype offset)
@@ -200,12 +207,7 @@ std::optional<QString> readShortUnicodeString(QByteArrayView data, qsizetype off
     const QByteArrayView chars = reader.bytes(static_cast<qsizetype>(count) * (high ? 2 : 1));
     if (!reader.ok())
         return std::nullopt;
-    if (!high)
-        return QString::fromLatin1(chars.data(), chars.size());
-    QString text(count, Qt::Uninitialized);
-    for (qsizetype i = 0; i < count; ++i)
-        text[i] = QChar(static_cast<char16_t>(static_cast<quint8>(chars[2 * i]) | (static_cast<quint8>(chars[2 * i + 1]) << 8)));
-    return text;
+    return decodeCharacters(chars, high);
 }
 
 } // namespace orbelant::biff
