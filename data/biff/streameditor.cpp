@@ -1,6 +1,7 @@
 #include "streameditor.h"
 #include "recordstream.h"
 #include "recordlist.h"
+#include "sharedstringwriter.h"
 #include "sheetcells.h"
 #include "../bytereader.h"
 
@@ -83,16 +84,16 @@ Piece multipleCellPart(const Piece &piece, int row, int first, int from, int to)
 class StreamEditor {
 public:
     explicit StreamEditor(WorkbookGlobals globals)
-        : m_globals(std::move(globals)), m_existingStrings(m_globals.strings.strings.size())
+        : m_globals(std::move(globals)), m_strings(std::move(m_globals.strings))
     {
     }
     // The texts of the shared strings are needed only while edits look strings up.
-    void releaseStringTexts() { m_globals.strings.strings = QStringList(); }
+    void releaseStringTexts() { m_strings.releaseTexts(); }
 
     Result<void> load(QByteArrayView stream) { return m_records.load(stream); }
     std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
-    Result<void> finishStrings();
+    Result<void> finishStrings() { return m_strings.write(m_records); }
     QByteArray serialise();
 
 private:
@@ -112,20 +113,15 @@ private:
     Result<size_t> ensureRowRecord(size_t substream, int row, int column);
     size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
     quint16 defaultXf(const Range &sheet, int column);
-    quint32 stringIndex(const QString &text);
     void widenRanges(const Range &sheet, int row, int column);
     void presizeStructure();
     void fillPositions();
     void fillDbCells(const Range &sheet);
 
     WorkbookGlobals m_globals;
-    qsizetype m_existingStrings; // strings in the table as read
+    SharedStringWriter m_strings;
     RecordList m_records;
     std::vector<size_t> m_editedSheets;
-    QStringList m_newStrings;
-    qint64 m_stringRefsDelta = 0;
-    std::vector<SharedStrings::Location> m_newLocations;
-    std::optional<size_t> m_sstIndex;
 };
 
 StreamEditor::RowLayout StreamEditor::rowLayout(const Range &sheet, int row)
@@ -271,20 +267,6 @@ size_t StreamEditor::cellInsertionPoint(const Range &sheet, size_t rowRecord, in
     return at;
 }
 
-// The first plain (unformatted) string of the table equal to `text`, else a new string.
-// An edit stores a few texts, so a scan is cheaper than hashing the whole table.
-quint32 StreamEditor::stringIndex(const QString &text)
-{
-    const auto &table = m_globals.strings;
-    for (qsizetype i = 0; i < table.strings.size(); ++i)
-        if (!table.formatted[static_cast<size_t>(i)] && table.strings[i] == text)
-            return static_cast<quint32>(i);
-    const qsizetype added = m_newStrings.indexOf(text);
-    if (added >= 0)
-        return static_cast<quint32>(table.strings.size() + added);
-    m_newStrings.append(text);
-    return static_cast<quint32>(table.strings.size() + m_newStrings.size() - 1);
-}
 
 void StreamEditor::widenRanges(const Range &sheet, int row, int column)
 {
@@ -343,9 +325,8 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
         cell = newPiece(Id::Number, bytes);
         break;
     case CellWrite::Kind::Text:
-        putU32(bytes, stringIndex(write.text));
+        putU32(bytes, m_strings.reference(write.text));
         cell = newPiece(Id::LabelSst, bytes);
-        ++m_stringRefsDelta;
         break;
     }
 
@@ -368,7 +349,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
                 erase(at + 1);
         }
         if (old.id == Id::LabelSst)
-            --m_stringRefsDelta;
+            m_strings.dropReference();
         if (old.id == Id::MulRk || old.id == Id::MulBlank) {
             if (old.id == Id::MulBlank && write.kind == CellWrite::Kind::Clear)
                 return {};
@@ -417,109 +398,10 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
     return {};
 }
 
-Result<void> StreamEditor::finishStrings()
-{
-    if (m_newStrings.isEmpty() && m_stringRefsDelta == 0)
-        return {};
-    const Range &globals = m_records.substream(0);
-    std::optional<size_t> sst;
-    for (size_t i = globals.begin; i < globals.end; ++i)
-        if (m_records[i].id == Id::Sst)
-            sst = i;
-
-    const auto uniqueCount = static_cast<quint32>(m_existingStrings + m_newStrings.size());
-    const qint64 total = std::max<qint64>(static_cast<qint64>(m_globals.strings.declaredTotal) + m_stringRefsDelta, uniqueCount > 0 ? 1 : 0);
-
-    size_t last; // the record new strings are appended to
-    if (!sst) {
-        QByteArray counts;
-        putU32(counts, 0);
-        putU32(counts, 0);
-        size_t at = globals.end - 1; // before the globals' EOF
-        if (m_records[at].id != Id::Eof)
-            at = globals.end;
-        insert(at, newPiece(Id::Sst, counts));
-        sst = at;
-        last = at;
-    } else {
-        last = *sst;
-        while (last + 1 < globals.end && m_records[last + 1].id == Id::Continue)
-            ++last;
-        // Strings are appended after the last one read; refuse when the table has bytes
-        // beyond it, since a reader would take those for our strings.
-        const auto &table = m_globals.strings;
-        const qsizetype chainBytes = [&] {
-            qsizetype n = 0;
-            for (size_t i = *sst; i <= last; ++i)
-                n += m_records[i].data().size();
-            return n;
-        }();
-        if (!m_newStrings.isEmpty() && table.consumedBytes != chainBytes)
-            return fail(ErrorCode::CannotEdit, QStringLiteral("Таблица строк книги содержит лишние данные."));
-    }
-
-    QByteArray &counts = m_records[*sst].edit();
-    setU32(counts, 0, static_cast<quint32>(total));
-    setU32(counts, 4, uniqueCount);
-
-    // Append each new string; a string that does not fit goes on in a CONTINUE record,
-    // whose character part starts with a flags byte.
-    QByteArray current = m_records[last].data().toByteArray();
-    size_t currentIndex = last;
-    int segment = static_cast<int>(last - *sst);
-    auto flush = [&] {
-        m_records[currentIndex].replace(current);
-        insert(currentIndex + 1, newPiece(Id::Continue, {}));
-        ++currentIndex;
-        ++segment;
-        current.clear();
-    };
-    for (const QString &text : std::as_const(m_newStrings)) {
-        const bool high = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; });
-        const qsizetype width = high ? 2 : 1;
-        if (current.size() + 3 + (text.isEmpty() ? 0 : width) > MaxRecordData)
-            flush();
-        m_newLocations.push_back(SharedStrings::Location{segment, static_cast<int>(current.size())});
-        putU16(current, static_cast<quint16>(text.size()));
-        current.append(static_cast<char>(high ? 0x01 : 0x00));
-        qsizetype written = 0;
-        while (written < text.size()) {
-            qsizetype room = (MaxRecordData - current.size()) / width;
-            if (room == 0) {
-                flush();
-                current.append(static_cast<char>(high ? 0x01 : 0x00));
-                room = (MaxRecordData - current.size()) / width;
-            }
-            const qsizetype take = std::min(room, text.size() - written);
-            for (qsizetype i = 0; i < take; ++i) {
-                const char16_t c = text[written + i].unicode();
-                current.append(static_cast<char>(c & 0xFF));
-                if (high)
-                    current.append(static_cast<char>(c >> 8));
-            }
-            written += take;
-        }
-    }
-    m_records[currentIndex].replace(current);
-    m_sstIndex = *sst;
-    return {};
-}
 
 void StreamEditor::presizeStructure()
 {
-    const Range &globals = m_records.substream(0);
-    if (!m_newStrings.isEmpty()) {
-        for (size_t i = globals.begin; i < globals.end; ++i) {
-            if (m_records[i].id != Id::ExtSst)
-                continue;
-            const qsizetype unique = m_existingStrings + m_newStrings.size();
-            const qsizetype perBucket = std::max<qsizetype>(unique / 128 + 1, 8);
-            const qsizetype buckets = (unique + perBucket - 1) / perBucket;
-            QByteArray data(2 + 8 * buckets, '\0');
-            setU16(data, 0, static_cast<quint16>(perBucket));
-            m_records[i].replace(data);
-        }
-    }
+    m_strings.sizeExtSst(m_records);
     for (size_t s : m_editedSheets) {
         const Range sheet = m_records.substream(s);
         qsizetype blocks = 0;
@@ -601,6 +483,7 @@ void StreamEditor::fillDbCells(const Range &sheet)
 
 void StreamEditor::fillPositions()
 {
+    m_strings.fillExtSst(m_records);
     const Range &globals = m_records.substream(0);
     for (size_t i = globals.begin; i < globals.end; ++i) {
         Piece &piece = m_records[i];
@@ -608,18 +491,6 @@ void StreamEditor::fillPositions()
             const qint64 moved = m_records.mapPosition(ByteReader(piece.data()).u32());
             if (moved >= 0 && moved != ByteReader(piece.data()).u32())
                 setU32(piece.edit(), 0, static_cast<quint32>(moved));
-        } else if (piece.id == Id::ExtSst && piece.replaced() && m_sstIndex) {
-            const auto &old = m_globals.strings.locations;
-            const qsizetype unique = static_cast<qsizetype>(old.size() + m_newLocations.size());
-            const qsizetype perBucket = ByteReader(*piece.replacement).u16();
-            for (qsizetype bucket = 0; perBucket > 0 && bucket * perBucket < unique; ++bucket) {
-                const qsizetype first = bucket * perBucket;
-                const auto where = first < static_cast<qsizetype>(old.size()) ? old[static_cast<size_t>(first)]
-                                                                             : m_newLocations[static_cast<size_t>(first) - old.size()];
-                const Piece &segment = m_records[*m_sstIndex + static_cast<size_t>(where.segment)];
-                setU32(*piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
-                setU16(*piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));
-            }
         }
     }
 

@@ -1,0 +1,41 @@
+#pragma once
+// Adds strings to a workbook's shared-string table: finds a text already stored, appends
+// new ones after the last string (split over CONTINUE records as BIFF8 requires), keeps
+// the table's counts, and rebuilds the EXTSST index that points into it.
+
+#include "recordlist.h"
+#include "sharedstrings.h"
+
+#include <optional>
+
+namespace orbelant::biff {
+
+class SharedStringWriter {
+public:
+    explicit SharedStringWriter(SharedStrings table);
+
+    // The index of `text` for a new LABELSST cell: the first plain string with that text,
+    // else a string to be appended. Counts the reference.
+    quint32 reference(const QString &text);
+    // A LABELSST cell went away.
+    void dropReference() { --m_referencesAdded; }
+    // The texts are only needed by reference(); dropping them saves memory on large books.
+    void releaseTexts() { m_table.strings = QStringList(); }
+
+    // Writes the counts and the new strings into the globals of `records`, creating the
+    // table when the workbook has none.
+    Result<void> write(RecordList &records);
+    // EXTSST: sized before the records are laid out, filled after.
+    void sizeExtSst(RecordList &records) const;
+    void fillExtSst(RecordList &records) const;
+
+private:
+    SharedStrings m_table;
+    qsizetype m_existing;          // strings in the table as read
+    QStringList m_new;
+    qint64 m_referencesAdded = 0;
+    std::vector<SharedStrings::Location> m_newLocations;
+    std::optional<size_t> m_sstIndex; // the SST record, once written
+};
+
+} // namespace orbelant::biff
