@@ -135,4 +135,20 @@ QByteArray RecordList::bytes() const
     return out;
 }
 
+CellSpan cellSpan(const Piece &piece)
+{
+    if (!isCellRecord(piece.id))
+        return {};
+    ByteReader data(piece.data());
+    CellSpan span;
+    span.row = data.u16();
+    span.firstColumn = data.u16();
+    span.lastColumn = span.firstColumn;
+    if (piece.id == Id::MulRk || piece.id == Id::MulBlank) {
+        const qsizetype width = piece.id == Id::MulRk ? 6 : 2;
+        span.lastColumn = span.firstColumn + static_cast<int>((piece.data().size() - 6) / width) - 1;
+    }
+    return data.ok() && span.lastColumn >= span.firstColumn ? span : CellSpan{};
+}
+
 } // namespace orbelant::biff

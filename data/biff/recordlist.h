@@ -49,6 +49,14 @@ struct Range {
     size_t end = 0;   // one past the EOF
 };
 
+// A cell record's place on its row (row -1 for other records).
+struct CellSpan {
+    int row = -1;
+    int firstColumn = -1;
+    int lastColumn = -1;
+};
+CellSpan cellSpan(const Piece &piece);
+
 // The records of a stream and its substreams (the globals, then each sheet).
 class RecordList {
 public:

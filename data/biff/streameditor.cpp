@@ -2,6 +2,7 @@
 #include "recordstream.h"
 #include "recordlist.h"
 #include "sharedstringwriter.h"
+#include "sheetpositions.h"
 #include "sheetcells.h"
 #include "../bytereader.h"
 
@@ -20,28 +21,7 @@ constexpr quint8 TokenExp = 0x01;      // a cell of a shared or array formula
 constexpr quint8 TokenTable = 0x02;    // a cell of a data table
 constexpr quint16 SharedFormulaFlag = 0x0008;
 
-// A cell record's place on its row.
-struct CellSpan {
-    int row = -1;
-    int firstColumn = -1;
-    int lastColumn = -1;
-};
 
-CellSpan cellSpan(const Piece &piece)
-{
-    if (!isCellRecord(piece.id))
-        return {};
-    ByteReader data(piece.data());
-    CellSpan span;
-    span.row = data.u16();
-    span.firstColumn = data.u16();
-    span.lastColumn = span.firstColumn;
-    if (piece.id == Id::MulRk || piece.id == Id::MulBlank) {
-        const qsizetype width = piece.id == Id::MulRk ? 6 : 2;
-        span.lastColumn = span.firstColumn + static_cast<int>((piece.data().size() - 6) / width) - 1;
-    }
-    return data.ok() && span.lastColumn >= span.firstColumn ? span : CellSpan{};
-}
 
 quint16 cellXf(const Piece &piece, int column)
 {
@@ -114,9 +94,6 @@ private:
     size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
     quint16 defaultXf(const Range &sheet, int column);
     void widenRanges(const Range &sheet, int row, int column);
-    void presizeStructure();
-    void fillPositions();
-    void fillDbCells(const Range &sheet);
 
     WorkbookGlobals m_globals;
     SharedStringWriter m_strings;
@@ -399,146 +376,16 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
 }
 
 
-void StreamEditor::presizeStructure()
-{
-    m_strings.sizeExtSst(m_records);
-    for (size_t s : m_editedSheets) {
-        const Range sheet = m_records.substream(s);
-        qsizetype blocks = 0;
-        std::optional<size_t> index;
-        size_t blockStart = sheet.begin + 1;
-        forTopLevel(sheet, [&](size_t i) {
-            if (m_records[i].id == Id::Index) {
-                index = i;
-            } else if (m_records[i].id == Id::DbCell) {
-                ++blocks;
-                bool touched = false;
-                qsizetype rows = 0;
-                for (size_t j = blockStart; j < i; ++j) {
-                    touched = touched || m_records[j].touched;
-                    rows += m_records[j].id == Id::Row;
-                }
-                if ((touched || m_records[i].touched) && rows > 0) {
-                    QByteArray data(4 + 2 * rows, '\0');
-                    m_records[i].replace(data);
-                }
-                blockStart = i + 1;
-            }
-            return true;
-        });
-        if (index && m_records[*index].data().size() >= 16) {
-            QByteArray data = m_records[*index].data().first(16).toByteArray();
-            data.resize(16 + 4 * blocks, '\0');
-            m_records[*index].replace(data);
-        }
-    }
-}
 
-// A DBCELL holds the distance from its block's first ROW back to itself, then for each
-// row of the block where that row's cells start: the first from the end of the first ROW,
-// each further one from where the previous row's cells start. A row without cells starts
-// where the previous row's cells end.
-void StreamEditor::fillDbCells(const Range &sheet)
-{
-    std::vector<size_t> rows;
-    forTopLevel(sheet, [&](size_t i) {
-        const Piece &piece = m_records[i];
-        if (piece.id == Id::Row) {
-            rows.push_back(i);
-            return true;
-        }
-        if (piece.id != Id::DbCell)
-            return true;
-        if (piece.replaced() && !rows.empty() && piece.replacement->size() == 4 + 2 * static_cast<qsizetype>(rows.size())) {
-            QByteArray &data = *m_records[i].replacement;
-            const Piece &firstRow = m_records[rows.front()];
-            setU32(data, 0, static_cast<quint32>(m_records[i].newPosition - firstRow.newPosition));
 
-            // Where each row's cells start and end, walking the cell records in order.
-            const size_t cellArea = rows.back() + 1;
-            qint64 previousStart = firstRow.newPosition + 4 + firstRow.data().size();
-            qint64 previousEnd = m_records[cellArea].newPosition;
-            size_t next = cellArea;
-            for (size_t r = 0; r < rows.size(); ++r) {
-                const int rowNumber = ByteReader(m_records[rows[r]].data()).u16();
-                qint64 start = previousEnd;
-                qint64 end = previousEnd;
-                while (next < i && cellSpan(m_records[next]).row == rowNumber) {
-                    if (end == previousEnd && start == previousEnd)
-                        start = m_records[next].newPosition;
-                    ++next;
-                    while (next < i && !isCellRecord(m_records[next].id))
-                        ++next; // STRING and other records that belong to the cell before
-                    end = m_records[next].newPosition;
-                }
-                setU16(data, 4 + 2 * static_cast<qsizetype>(r), static_cast<quint16>(start - previousStart));
-                previousStart = start;
-                previousEnd = end;
-            }
-        }
-        rows.clear();
-        return true;
-    });
-}
-
-void StreamEditor::fillPositions()
-{
-    m_strings.fillExtSst(m_records);
-    const Range &globals = m_records.substream(0);
-    for (size_t i = globals.begin; i < globals.end; ++i) {
-        Piece &piece = m_records[i];
-        if (piece.id == Id::BoundSheet && piece.data().size() >= 4) {
-            const qint64 moved = m_records.mapPosition(ByteReader(piece.data()).u32());
-            if (moved >= 0 && moved != ByteReader(piece.data()).u32())
-                setU32(piece.edit(), 0, static_cast<quint32>(moved));
-        }
-    }
-
-    for (size_t s = 1; s < m_records.substreamCount(); ++s) {
-        const Range sheet = m_records.substream(s);
-        const bool edited = std::find(m_editedSheets.begin(), m_editedSheets.end(), s) != m_editedSheets.end();
-        if (edited)
-            fillDbCells(sheet);
-        const Piece &bof = m_records[sheet.begin];
-        const qint64 shift = static_cast<qint64>(bof.newPosition) - bof.originalPosition;
-        std::vector<qint64> blocks;
-        std::optional<size_t> index;
-        forTopLevel(sheet, [&](size_t i) {
-            if (m_records[i].id == Id::Index)
-                index = i;
-            else if (m_records[i].id == Id::DbCell)
-                blocks.push_back(m_records[i].newPosition);
-            return true;
-        });
-        if (!index || m_records[*index].data().size() < 16)
-            continue;
-        Piece &piece = m_records[*index];
-        auto moved = [&](quint32 stored) -> quint32 {
-            if (stored == 0)
-                return 0;
-            const qint64 exact = m_records.mapPosition(stored);
-            return static_cast<quint32>(exact >= 0 ? exact : stored + shift);
-        };
-        const QByteArrayView data = piece.data();
-        const qsizetype entries = (data.size() - 16) / 4;
-        QByteArray updated = data.toByteArray();
-        setU32(updated, 12, moved(ByteReader(data.sliced(12)).u32()));
-        for (qsizetype e = 0; e < entries; ++e) {
-            const quint32 value = edited && static_cast<size_t>(e) < blocks.size()
-                                      ? static_cast<quint32>(blocks[static_cast<size_t>(e)])
-                                      : moved(ByteReader(data.sliced(16 + 4 * e)).u32());
-            setU32(updated, 16 + 4 * e, value);
-        }
-        if (updated != data)
-            piece.replace(updated);
-    }
-}
 
 QByteArray StreamEditor::serialise()
 {
-    presizeStructure();
+    m_strings.sizeExtSst(m_records);
+    sizeRowIndexes(m_records, m_editedSheets);
     m_records.layout();
-    fillPositions();
+    m_strings.fillExtSst(m_records);
+    fillSheetPositions(m_records, m_editedSheets);
     return m_records.bytes();
 }
 
