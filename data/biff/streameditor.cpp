@@ -21,8 +21,6 @@ constexpr quint8 TokenExp = 0x01;      // a cell of a shared or array formula
 constexpr quint8 TokenTable = 0x02;    // a cell of a data table
 constexpr quint16 SharedFormulaFlag = 0x0008;
 
-
-
 quint16 cellXf(const Piece &piece, int column)
 {
     ByteReader data(piece.data());
@@ -244,7 +242,6 @@ size_t StreamEditor::cellInsertionPoint(const Range &sheet, size_t rowRecord, in
     return at;
 }
 
-
 void StreamEditor::widenRanges(const Range &sheet, int row, int column)
 {
     forTopLevel(sheet, [&](size_t i) {
@@ -374,10 +371,6 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
     }
     return {};
 }
-
-
-
-
 
 QByteArray StreamEditor::serialise()
 {
