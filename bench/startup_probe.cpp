@@ -12,15 +12,12 @@
 #include "application.h"
 #include "datacontrol.h"
 #include "form1.h"
-#include "programinfo.h"
-#include "realplatform.h"
-#include "sheetaccess.h"
+#include "program.h"
 #include "shell.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
-#include <QIcon>
 #include <QLineEdit>
 #include <QTimer>
 #include <sys/resource.h>
@@ -31,14 +28,6 @@
 #include <optional>
 
 // The program icon, as app/main.cpp sets it (outside any namespace, for Q_INIT_RESOURCE).
-static QIcon programIcon()
-{
-    Q_INIT_RESOURCE(resources);
-    QIcon icon;
-    for (const int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/orbelant-%1.png").arg(size), QSize(size, size));
-    return icon;
-}
 
 namespace {
 
@@ -126,14 +115,8 @@ int main(int argc, char *argv[])
     const std::optional<double> processToMain = msSinceProcessStart();
 
     orbelant::Application app(argc, argv);
-    app.setWindowIcon(programIcon());
-
-    orbelant::RealPlatform platform(orbelant::programTitle());
-    orbelant::EngineSheetAccess sheets;
-    const orbelant::PlatformServices services = platform.services();
-    app.setMessageBox(&services.messages);
-
-    orbelant::Shell shell(services, sheets);
+    orbelant::Program program(app); // as the program's own main() builds it
+    orbelant::Shell &shell = program.shell();
     // The window is created and loaded before it is shown, as Shell::start() does it.
     orbelant::Form1 &form = shell.form1();
     auto *text1 = form.findChild<QLineEdit *>(QStringLiteral("Text1"));

@@ -1,0 +1,27 @@
+#pragma once
+// Everything the real program is made of, built in order: the platform services, the
+// workbook engine and the shell that owns the windows. The program ends when the shell's
+// last window closes.
+
+#include "realplatform.h"
+#include "sheetaccess.h"
+#include "shell.h"
+
+namespace orbelant {
+
+class Application;
+
+class Program {
+public:
+    explicit Program(Application &app);
+
+    Shell &shell() { return m_shell; }
+
+private:
+    RealPlatform m_platform;
+    EngineSheetAccess m_sheets;
+    PlatformServices m_services;
+    Shell m_shell;
+};
+
+} // namespace orbelant
