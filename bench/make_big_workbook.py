@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Writes a large time-scale workbook for the benchmarks.
 
-    /usr/bin/python3 make_big_workbook.py OUTPUT.xls [ROWS]
+    /usr/bin/python3 make_big_workbook.py OUTPUT.xls [ROWS] [--short-texts]
 
 One sheet "Лист1" with the seven columns of the real workbook and ROWS records
 (65,000 by default, near the 65,536 rows a BIFF8 sheet can hold). Ages are numbers
 with decimals, strictly increasing. The divisions repeat in long runs, as on a real
-scale; every record has its own note of one or two sentences. The same arguments give
-the same file, byte for byte.
+scale; every record has its own note of one or two sentences. With --short-texts every
+text cell holds a short text of its own instead (a shared-string table of 390,000
+strings for 65,000 rows). The same arguments give the same file, byte for byte.
 
 Needs Debian's python3-xlwt (run it with /usr/bin/python3).
 """
@@ -125,7 +126,21 @@ def note(rng, row):
     return first
 
 
-def build(rows):
+def short_texts(record):
+    """Six short texts (a few Latin letters and digits), each found in no other cell."""
+    texts = []
+    for column in range(6):
+        number, text = record * 6 + column, ""
+        while True:
+            number, digit = divmod(number, 36)
+            text = "0123456789abcdefghijklmnopqrstuvwxyz"[digit] + text
+            if number == 0:
+                break
+        texts.append(text)
+    return texts
+
+
+def build(rows, short=False):
     rng = random.Random(SEED)
     stages = list(stage_sequence())
     run = -(-rows // len(stages))  # records per stage, rounded up: long runs of repeats
@@ -146,6 +161,10 @@ def build(rows):
         age = round(age + 0.0125 * (1 + rng.randrange(7)), 4)
         row = record + 1
         sheet.write(row, 0, age, age_style)
+        if short:
+            for column, text in enumerate(short_texts(row), start=1):
+                sheet.write(row, column, text, text_style)
+            continue
         for column, text in enumerate(stages[min(record // run, len(stages) - 1)], start=1):
             if text:
                 sheet.write(row, column, text, text_style)
@@ -154,6 +173,8 @@ def build(rows):
 
 
 def main(arguments):
+    short = "--short-texts" in arguments
+    arguments = [argument for argument in arguments if argument != "--short-texts"]
     if len(arguments) not in (2, 3):
         sys.stderr.write(__doc__)
         return 2
@@ -163,7 +184,7 @@ def main(arguments):
         sys.stderr.write("ROWS must be from 1 to 65535\n")
         return 2
     temporary = output + ".part"
-    build(rows).save(temporary)
+    build(rows, short).save(temporary)
     os.replace(temporary, output)
     return 0
 

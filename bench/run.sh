@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds the benchmarks in Release, makes the 65,000-row workbook and measures the engine
-# against FreeXL on it, then the program's start-up with the sample workbook and with the
-# large one. Prints two tables; nothing is asserted.
+# Builds the benchmarks in Release, makes two 65,000-row workbooks (long notes; a short
+# text of its own in every cell) and measures the engine against FreeXL on each, inside
+# one process and as whole processes (the workbook tool's `find` against FreeXL reading
+# every cell), then the program's start-up with the sample workbook and with the large
+# one. Prints the tables; nothing is asserted.
 #
 #   bench/run.sh [BUILD_FOLDER]        (default: build-benchmarks next to bench/)
 #
@@ -18,7 +20,7 @@ repetitions=${REPETITIONS:-7}
 startups=${STARTUPS:-5}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target bench_workbook bench_engine startup_probe orbelant >/dev/null
+cmake --build "$build" -j2 --target bench_workbook bench_engine startup_probe orbelant orbelant-xls >/dev/null
 have_freexl=no
 if cmake --build "$build" -j2 --target bench_freexl >/dev/null 2>&1; then
     have_freexl=yes
@@ -26,6 +28,7 @@ fi
 
 bin=$build/bin
 workbook=$build/bench/big.xls
+short_workbook=$build/bench/short.xls
 work=$(mktemp -d)
 xvfb_pid=
 cleanup() {
@@ -39,26 +42,42 @@ value() { awk -v name="$2" '$1 == name { print $2 }' "$1"; }
 mib() { awk -v kib="$1" 'BEGIN { printf "%.1f", kib / 1024 }'; }
 
 echo "Machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "Workbook: $workbook ($(stat -c %s "$workbook") bytes), $repetitions repetitions"
+echo "Workbooks: $workbook ($(stat -c %s "$workbook") bytes), $short_workbook ($(stat -c %s "$short_workbook") bytes);" \
+     "$repetitions repetitions"
 echo
 
-# ---- The engine against FreeXL -------------------------------------------------------
-"$bin/bench_engine" time "$workbook" "$repetitions" >"$work/engine"
-for operation in open find store; do
-    "$bin/bench_engine" peak "$operation" "$workbook" >"$work/peak-$operation"
-done
-if [ "$have_freexl" = yes ]; then
-    "$bin/bench_freexl" time "$workbook" "$repetitions" >"$work/freexl"
-    "$bin/bench_freexl" peak "$workbook" >"$work/peak-freexl"
-else
-    echo "FreeXL not built (Debian: libfreexl-dev): its column stays empty."
-    : >"$work/freexl"
-    : >"$work/peak-freexl"
-fi
+# ---- The engine against FreeXL, in one process ---------------------------------------
+engine_table() {
+    book=$1
+    "$bin/bench_engine" time "$book" "$repetitions" >"$work/engine"
+    for operation in open find store; do
+        "$bin/bench_engine" peak "$operation" "$book" >"$work/peak-$operation"
+    done
+    if [ "$have_freexl" = yes ]; then
+        "$bin/bench_freexl" time "$book" "$repetitions" >"$work/freexl"
+        "$bin/bench_freexl" peak "$book" >"$work/peak-freexl"
+    else
+        : >"$work/freexl"
+        : >"$work/peak-freexl"
+    fi
 
-freexl_min=$(value "$work/freexl" read_min_ms)
-freexl_median=$(value "$work/freexl" read_median_ms)
-freexl_peak=$(value "$work/peak-freexl" peak_kib)
+    freexl_min=$(value "$work/freexl" read_min_ms)
+    freexl_median=$(value "$work/freexl" read_median_ms)
+    freexl_peak=$(value "$work/peak-freexl" peak_kib)
+
+    echo "Engine on $(basename "$book"), $(value "$work/engine" records) records        ours: min / median ms, peak MiB"
+    printf "%-22s %-21s %8s   %-28s %-4s  %-6s\n" "operation" "ours ms" "MiB" "target (time)" "time" "memory"
+    row "open (readSheet)" open "<= FreeXL read ($freexl_median ms)" "$freexl_median"
+    row "FindFirst last age" find "<= 2 ms" 2
+    row "store one cell" store "<= 3 x FreeXL read ($(limit "$freexl_median" 3) ms)" "$(limit "$freexl_median" 3)"
+    if [ "$have_freexl" = yes ]; then
+        printf "%-22s %9.1f / %-9.1f %8s   %s\n" "FreeXL read all cells" "$freexl_min" "$freexl_median" \
+            "$(mib "$freexl_peak")" "(yardstick; memory target: ours <= 2 x $(mib "$freexl_peak") MiB)"
+    fi
+    echo "(peak of open/find/store: one fresh process each; find and store include the load before them," \
+         "loaded alone: $(mib "$(value "$work/peak-store" loaded_kib)") MiB)"
+    echo
+}
 
 # operation | ours min/median ms | ours peak | FreeXL | target | met (judged on medians)
 row() {
@@ -73,18 +92,36 @@ row() {
 }
 limit() { awk -v f="$1" -v k="$2" 'BEGIN { if (f != "") printf "%.3f", f * k }'; }
 
-echo "Engine on $(value "$work/engine" records) records        ours: min / median ms, peak MiB"
-printf "%-22s %-21s %8s   %-28s %-4s  %-6s\n" "operation" "ours ms" "MiB" "target (time)" "time" "memory"
-row "open (readSheet)" open "<= FreeXL read ($freexl_median ms)" "$freexl_median"
-row "FindFirst last age" find "<= 2 ms" 2
-row "store one cell" store "<= 3 x FreeXL read ($(limit "$freexl_median" 3) ms)" "$(limit "$freexl_median" 3)"
+[ "$have_freexl" = yes ] || echo "FreeXL not built (Debian: libfreexl-dev): its columns stay empty."
+engine_table "$workbook"
+engine_table "$short_workbook"
+
+# ---- Whole processes: the tool's find against FreeXL reading every cell ---------------
+# Each command runs $repetitions times, alternating with the other; wall time from the
+# shell, peak resident memory from /usr/bin/time. Prints "median_ms median_kib".
+whole() {
+    for _ in $(seq "$repetitions"); do
+        start=$(date +%s%N)
+        /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
+        end=$(date +%s%N)
+        echo "$(( (end - start) / 1000 )) $(cat "$work/rss")"
+    done >"$work/whole"
+    sort -n -k1,1 "$work/whole" | awk '{ t[NR] = $1 } END { printf "%.1f ", t[int((NR + 1) / 2)] / 1000 }'
+    sort -n -k2,2 "$work/whole" | awk '{ m[NR] = $2 } END { printf "%d\n", m[int((NR + 1) / 2)] }'
+}
 if [ "$have_freexl" = yes ]; then
-    printf "%-22s %9.1f / %-9.1f %8s   %s\n" "FreeXL read all cells" "$freexl_min" "$freexl_median" \
-        "$(mib "$freexl_peak")" "(yardstick; memory target: ours <= 2 x $(mib "$freexl_peak") MiB)"
+    echo "Whole processes, medians of $repetitions: orbelant-xls find BOOK Лист1 \"[Возраст] = 999999\" against bench_freexl peak BOOK"
+    printf "%-12s %12s %12s %8s %12s %12s %8s\n" "workbook" "ours ms" "FreeXL ms" "ratio" "ours MiB" "FreeXL MiB" "ratio"
+    for book in "$workbook" "$short_workbook"; do
+        set -- $(whole "$bin/orbelant-xls" find "$book" Лист1 "[Возраст] = 999999")
+        ours_ms=$1 ours_kib=$2
+        set -- $(whole "$bin/bench_freexl" peak "$book")
+        awk -v name="$(basename "$book")" -v om="$ours_ms" -v ok="$ours_kib" -v fm="$1" -v fk="$2" 'BEGIN {
+            printf "%-12s %12.1f %12.1f %7.2fx %12.1f %12.1f %7.2fx\n", name, om, fm, om / fm, ok / 1024, fk / 1024, ok / fk }'
+    done
+    echo "(targets: time ratio <= 1.0, memory ratio <= 1.5)"
+    echo
 fi
-echo "(peak of open/find/store: one fresh process each; find and store include the load before them," \
-     "loaded alone: $(mib "$(value "$work/peak-store" loaded_kib)") MiB)"
-echo
 
 # ---- Start-up of the program ---------------------------------------------------------
 if ! command -v Xvfb >/dev/null; then
