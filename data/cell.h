@@ -11,6 +11,15 @@ enum class DateSystem { From1900, From1904 };
 struct Cell {
     enum class Kind : quint8 { Empty, Number, Text, Boolean, Error };
 
+    Cell() = default;
+    Cell(const Cell &) = default;
+    Cell(Cell &&) = default;
+    // Only a named cell can be assigned: a table hands out copies, and a value assigned to
+    // a copy would be lost without a word.
+    Cell &operator=(const Cell &) & = default;
+    Cell &operator=(Cell &&) & = default;
+    ~Cell() = default;
+
     Kind kind = Kind::Empty;
     bool isDate = false;  // a number shown through a date format
     quint8 code = 0;      // Boolean: 0 or 1; Error: the BIFF error code (0x07 #ДЕЛ/0! …)

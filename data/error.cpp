@@ -24,6 +24,9 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
         return QStringLiteral("Лист «%1» не является листом с данными.").arg(detail);
     case ErrorCode::Damaged:
         return QStringLiteral("Книга повреждена: %1.").arg(detail);
+    case ErrorCode::DamagedReadOnly:
+        return QStringLiteral("Файл книги «%1» повреждён. Её можно просматривать, но не сохранять: изменения в неё "
+                              "не записываются. Пересохраните книгу в Excel или LibreOffice, чтобы её можно было править.").arg(detail);
     case ErrorCode::TooLarge:
         return QStringLiteral("Книга слишком велика: %1.").arg(detail);
     case ErrorCode::BadCriterion:

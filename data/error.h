@@ -18,6 +18,7 @@ enum class ErrorCode {
     SheetMissing,      // no sheet of that name
     NotWorksheet,      // the name belongs to a chart or macro sheet
     Damaged,           // a record, length or offset that cannot be right
+    DamagedReadOnly,   // readable, but its container is damaged: it is never written
     TooLarge,          // beyond the limits the engine accepts
     BadCriterion,      // a search criterion that does not parse
     UnknownColumn,     // a column name the sheet does not have

@@ -4,18 +4,19 @@
 #include "error.h"
 #include "sheettable.h"
 
-#include <QByteArrayView>
+#include <QByteArray>
 #include <QString>
 
 namespace orbelant {
 
 // The sheet `sheetName` ("Лист1" or "Лист1$", the $ meaning the whole sheet) of the
-// workbook at `path`.
+// workbook at `path`. A workbook whose container is damaged around a whole Workbook
+// stream is read, and its table says that it must not be saved (SheetTable::notSaveable).
 Result<SheetTable> readSheet(const QString &path, const QString &sheetName);
 
-// The same from a Workbook stream already in memory; `displayName` names it in messages.
-Result<SheetTable> readSheetFromStream(QByteArrayView stream, const QString &sheetName,
-                                       const QString &displayName);
+// The same from a Workbook stream already in memory, which the table keeps;
+// `displayName` names it in messages.
+Result<SheetTable> readSheetFromStream(QByteArray stream, const QString &sheetName, const QString &displayName);
 
 // The names of the workbook's worksheets, in workbook order.
 Result<QStringList> worksheetNames(const QString &path);

@@ -74,7 +74,7 @@ Result<bool> unchangedOnDisk(QByteArrayView stream, const biff::WorkbookGlobals 
     const int headerRow = loaded.firstRow;
     const int recordRow = loaded.sheetRow(record);
     bool outsideRange = false;
-    auto scanned = biff::forEachCell(stream, bof, globals, [&](int r, int c, Cell &&cell) {
+    auto scanned = biff::forEachCell(stream, bof, globals, [&](int r, int c, qint64 position) {
         const int x = c - loaded.firstColumn;
         if (r != headerRow && r != recordRow)
             return;
@@ -82,7 +82,7 @@ Result<bool> unchangedOnDisk(QByteArrayView stream, const biff::WorkbookGlobals 
             outsideRange = outsideRange || r == headerRow;
             return;
         }
-        (r == headerRow ? header : row)[static_cast<size_t>(x)] = std::move(cell);
+        (r == headerRow ? header : row)[static_cast<size_t>(x)] = biff::decodeCell(stream, globals, position, c);
     });
     if (!scanned)
         return std::unexpected(scanned.error());
@@ -93,7 +93,7 @@ Result<bool> unchangedOnDisk(QByteArrayView stream, const biff::WorkbookGlobals 
         const QString expected = loaded.columns[x];
         if (name != expected && !(name.isEmpty() && expected == QStringLiteral("F%1").arg(x + 1)))
             return false;
-        if (!(row[static_cast<size_t>(x)] == loaded.cell(record, x)))
+        if (row[static_cast<size_t>(x)] != loaded.cell(record, x))
             return false;
     }
     return true;
@@ -115,6 +115,8 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
         cells.push_back(loaded.cell(record, column));
     if (plan->empty())
         return cells;
+    if (loaded.notSaveable)
+        return std::unexpected(*loaded.notSaveable);
 
     auto document = CompoundDocument::open(path);
     if (!document)

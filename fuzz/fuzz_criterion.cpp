@@ -13,17 +13,16 @@ namespace {
 
 SheetTable stages()
 {
-    SheetTable table;
-    table.sheetName = QStringLiteral("Лист1");
-    table.columns = {QStringLiteral("Возраст"), QStringLiteral("Ярус"), QStringLiteral("Органический мир"),
-                     QStringLiteral("Примечание")};
-    table.cells = {
+    const QStringList columns = {QStringLiteral("Возраст"), QStringLiteral("Ярус"), QStringLiteral("Органический мир"),
+                                 QStringLiteral("Примечание")};
+    SheetTable table = SheetTable::fromCells(columns, {
         Cell::makeNumber(201.3), Cell::makeText(QStringLiteral("Геттангский")), Cell::makeText(QStringLiteral("Аммониты")), Cell(),
         Cell::makeNumber(0.01), Cell::makeText(QStringLiteral("Голоцен")), Cell::makeText(QStringLiteral("Человек")), Cell::makeText(QStringLiteral("5")),
         Cell(), Cell::makeText(QStringLiteral("Неизвестный")), Cell(), Cell::makeBoolean(true),
         Cell::makeText(QStringLiteral("н/д")), Cell::makeText(QStringLiteral("Спорный")), Cell::makeText(QStringLiteral("д'Орбиньи")), Cell::makeError(0x2A),
         Cell::makeNumber(66), Cell::makeText(QStringLiteral("Маастрихтский")), Cell::makeText(QStringLiteral("Динозавры")), Cell::makeNumber(45000, true),
-    };
+    });
+    table.sheetName = QStringLiteral("Лист1");
     return table;
 }
 

@@ -1,4 +1,5 @@
 #include "ole/compounddocument.h"
+#include "workbook.h"
 #include "bytereader.h"
 #include "testsupport.h"
 
@@ -211,8 +212,6 @@ private slots:
         QTest::newRow("no read permission") << PathKind::Unreadable << good << ErrorCode::FileUnreadable;
         QTest::newRow("empty file") << PathKind::File << QByteArray() << ErrorCode::NotCompoundFile;
         QTest::newRow("text file") << PathKind::File << QByteArray("Эра;Начало\r\nКайнозой;66\r\n") << ErrorCode::NotCompoundFile;
-        QTest::newRow("Excel 95 Book stream")
-            << PathKind::File << patched([](QByteArray &b) { renameEntry(b, "Workbook", "Book"); }) << ErrorCode::OldFormat;
         QTest::newRow("Excel 95 file from Excel") << PathKind::Corpus << QByteArray("pe__Test95.xls") << ErrorCode::OldFormat;
         QTest::newRow("other stream only")
             << PathKind::File << patched([](QByteArray &b) { renameEntry(b, "Workbook", "Sheet"); }) << ErrorCode::NoWorkbookStream;
@@ -223,14 +222,11 @@ private slots:
             << PathKind::File << patched([](QByteArray &b) { addSecondWorkbookEntry(b, "WORKBOOK"); }) << ErrorCode::Damaged;
         QTest::newRow("header cut short") << PathKind::File << good.left(100) << ErrorCode::Damaged;
         QTest::newRow("sector size 1 MiB") << PathKind::File << patched([](QByteArray &b) { setU16(b, 30, 20); }) << ErrorCode::Damaged;
-        QTest::newRow("allocation table of 2^31 sectors")
-            << PathKind::File << patched([](QByteArray &b) { setU32(b, 44, 0x80000000u); }) << ErrorCode::Damaged;
         QTest::newRow("directory start past the end")
             << PathKind::File << patched([](QByteArray &b) { setU32(b, 48, 0x00FFFFF0u); }) << ErrorCode::Damaged;
-        // libgsf leaves out an entry that claims more bytes than the whole file.
         QTest::newRow("Workbook longer than the file")
             << PathKind::File << patched([](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, 0x7FFFFFFFu); })
-            << ErrorCode::NoWorkbookStream;
+            << ErrorCode::Damaged;
         QTest::newRow("directory chain 3000 entries deep") << PathKind::File << chainedContainer(3000) << ErrorCode::Damaged;
         QTest::newRow("Workbook longer than its sector chain")
             << PathKind::File << patched([](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, quint32(b.size())); })
@@ -267,10 +263,13 @@ private slots:
             break;
         }
 
-        const auto document = CompoundDocument::open(path);
-        QVERIFY(!document);
-        QCOMPARE(document.error().code, expected);
-        QVERIFY2(document.error().message.contains(QFileInfo(path).fileName()), qPrintable(document.error().message));
+        // The program's read refuses and says why; a save's open of a bad container refuses too.
+        const auto table = readSheet(path, QStringLiteral("Эры"));
+        QVERIFY(!table);
+        QCOMPARE(table.error().code, expected);
+        QVERIFY2(table.error().message.contains(QFileInfo(path).fileName()), qPrintable(table.error().message));
+        if (expected != ErrorCode::OldFormat)
+            QVERIFY(!CompoundDocument::open(path));
     }
 
     void findsWorkbookUnderAnyCaseAndKeepsItsName_data()

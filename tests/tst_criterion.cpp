@@ -12,10 +12,8 @@ namespace {
 // in the age column, booleans and errors, numbers and number-like texts side by side.
 SheetTable stages()
 {
-    SheetTable table;
-    table.sheetName = QStringLiteral("Лист1");
-    table.columns = {QStringLiteral("Возраст"), QStringLiteral("Ярус"), QStringLiteral("Органический мир"),
-                     QStringLiteral("Примечание"), QStringLiteral("Дата")};
+    const QStringList columns = {QStringLiteral("Возраст"), QStringLiteral("Ярус"), QStringLiteral("Органический мир"),
+                                 QStringLiteral("Примечание"), QStringLiteral("Дата")};
     const auto number = [](double v) { return Cell::makeNumber(v); };
     const auto text = [](const char *t) { return Cell::makeText(QString::fromUtf8(t)); };
     const Cell empty;
@@ -30,8 +28,11 @@ SheetTable stages()
         /* 7 */ {number(2.58), text("Гелазский"), text("Мамонты"), text("д'Орбиньи"), Cell::makeNumber(45000, true)},
         /* 8 */ {number(3.6), text("Пьяченцский"), text("Мамонты"), text("он сказал \"да\""), empty},
     };
+    std::vector<Cell> cells;
     for (const auto &row : rows)
-        table.cells.insert(table.cells.end(), row.begin(), row.end());
+        cells.insert(cells.end(), row.begin(), row.end());
+    SheetTable table = SheetTable::fromCells(columns, std::move(cells));
+    table.sheetName = QStringLiteral("Лист1");
     return table;
 }
 
@@ -308,22 +309,23 @@ private slots:
         QVERIFY(!criterion->matches(table, -1));
         QVERIFY(!criterion->matches(table, table.recordCount()));
 
-        SheetTable narrower;
-        narrower.columns = {QStringLiteral("Возраст"), QStringLiteral("Ярус")};
-        narrower.cells.assign(16 * 2, Cell::makeNumber(45000));
+        const SheetTable narrower = SheetTable::fromCells({QStringLiteral("Возраст"), QStringLiteral("Ярус")},
+                                                          std::vector<Cell>(16 * 2, Cell::makeNumber(45000)));
         QVERIFY(!criterion->matches(narrower, 7));
     }
 
     void numericSearchOverFullSheetIsFast()
     {
-        SheetTable table;
+        QStringList columns;
         for (int column = 0; column < 7; ++column)
-            table.columns << QStringLiteral("Столбец%1").arg(column + 1);
+            columns << QStringLiteral("Столбец%1").arg(column + 1);
         const qsizetype records = 65000;
-        table.cells.reserve(static_cast<size_t>(records * 7));
+        std::vector<Cell> cells;
+        cells.reserve(static_cast<size_t>(records * 7));
         for (qsizetype record = 0; record < records; ++record)
             for (int column = 0; column < 7; ++column)
-                table.cells.push_back(Cell::makeNumber(static_cast<double>(record) + column / 10.0));
+                cells.push_back(Cell::makeNumber(static_cast<double>(record) + column / 10.0));
+        const SheetTable table = SheetTable::fromCells(columns, std::move(cells));
 
         qint64 bestMicroseconds = std::numeric_limits<qint64>::max();
         for (int attempt = 0; attempt < 5; ++attempt) {

@@ -201,7 +201,7 @@ void TestDataControl::unchangedFieldsAreNotStored()
 {
     QFETCH(QString, note);
     SheetTable table = numberedRows(2);
-    table.cell(0, 6) = Cell::makeText(note);
+    table.setCell(0, 6, Cell::makeText(note));
     open(table);
     click("nextButton");
     click("previousButton");
@@ -249,7 +249,7 @@ void TestDataControl::refreshReturnsToTheFirstRowAndRereads()
 {
     open(numberedRows(4));
     click("lastButton");
-    m_sheets->sheet->cell(0, 1) = Cell::makeText(QStringLiteral("Изменено снаружи"));
+    m_sheets->sheet->setCell(0, 1, Cell::makeText(QStringLiteral("Изменено снаружи")));
 
     QVERIFY(m_data->Refresh());
     QCOMPARE(m_data->currentRecord(), 0);
@@ -402,7 +402,7 @@ void TestDataControl::findFirst()
     QFETCH(int, outcome);
     QFETCH(int, expectedRow);
     SheetTable table = numberedRows(4);
-    table.cell(3, 0) = Cell::makeNumber(110);
+    table.setCell(3, 0, Cell::makeNumber(110));
     open(table);
     click("lastButton");
 

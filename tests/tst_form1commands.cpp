@@ -437,7 +437,7 @@ void TestForm1Commands::refreshShowsTheFirstRowAgain()
     QVERIFY(form.Data1().MoveLast());
     if (!typed.isEmpty())
         typeAtEnd(form.findChild<QLineEdit *>(QStringLiteral("Text6")), typed);
-    m_sheets.sheet->cell(0, 5) = Cell::makeText(QStringLiteral("Берриасский ярус")); // changed on disk
+    m_sheets.sheet->setCell(0, 5, Cell::makeText(QStringLiteral("Берриасский ярус"))); // changed on disk
 
     runCommand(form, Command::Refresh, fromMenu);
 

@@ -9,12 +9,18 @@ namespace {
 constexpr quint8 HighByte = 0x01;
 constexpr quint8 PhoneticRuns = 0x04;
 constexpr quint8 RichRuns = 0x08;
+// A location packs its record and offset into one number; offsets stay below a record's size.
+constexpr quint32 LocationSpan = 16384;
+static_assert(LocationSpan > MaxRecordData);
 
 // Reads across the records of a chain. Raw fields continue straight into the next record;
-// characters continue after a new flags byte (handled by readCharacters).
+// characters continue after a new flags byte.
 class ChainCursor {
 public:
-    explicit ChainCursor(const std::vector<QByteArrayView> &segments) : m_segments(segments) {}
+    ChainCursor(const std::vector<QByteArrayView> &segments, size_t segment, qsizetype offset)
+        : m_segments(segments), m_segment(segment), m_offset(offset)
+    {
+    }
 
     bool ok() const { return m_ok; }
     bool atEnd()
@@ -22,7 +28,8 @@ public:
         skipExhausted();
         return m_segment >= m_segments.size();
     }
-    int segment() const { return static_cast<int>(m_segment); }
+    size_t segment() const { return m_segment; }
+    qsizetype offset() const { return m_offset; }
     qsizetype consumed() const
     {
         qsizetype bytes = 0;
@@ -30,17 +37,20 @@ public:
             bytes += m_segments[i].size();
         return bytes + (m_segment < m_segments.size() ? m_offset : 0);
     }
-    int offset() const { return static_cast<int>(m_offset); }
-    bool atSegmentEnd() const
-    {
-        return m_segment >= m_segments.size() || m_offset >= m_segments[m_segment].size();
-    }
 
-    quint64 raw(int bytes)
+    quint32 raw(int bytes)
     {
-        quint64 value = 0;
+        if (m_segment < m_segments.size() && m_offset + bytes <= m_segments[m_segment].size()) {
+            const auto *p = reinterpret_cast<const quint8 *>(m_segments[m_segment].data() + m_offset);
+            m_offset += bytes;
+            quint32 value = 0;
+            for (int i = bytes - 1; i >= 0; --i)
+                value = (value << 8) | p[i];
+            return value;
+        }
+        quint32 value = 0;
         for (int i = 0; i < bytes; ++i)
-            value |= static_cast<quint64>(byte()) << (8 * i);
+            value |= static_cast<quint32>(byte()) << (8 * i);
         return value;
     }
     void skipRaw(quint64 bytes)
@@ -58,13 +68,14 @@ public:
         }
     }
     // Characters of one string; at each record boundary inside them a flags byte says
-    // whether the rest is 8-bit or 16-bit.
-    QString characters(quint16 count, bool highByte)
+    // whether the rest is 8-bit or 16-bit. `out` null: step over them.
+    void characters(quint16 count, bool highByte, QString *out)
     {
-        QString text;
-        text.reserve(count);
-        while (text.size() < count && m_ok) {
-            if (atSegmentEnd()) {
+        if (out)
+            out->reserve(count);
+        qsizetype done = 0;
+        while (done < count && m_ok) {
+            if (m_segment >= m_segments.size() || m_offset >= m_segments[m_segment].size()) {
                 ++m_segment;
                 m_offset = 0;
                 if (m_segment >= m_segments.size()) {
@@ -81,25 +92,28 @@ public:
                 m_ok = false;
                 break;
             }
-            const qsizetype take = std::min<qsizetype>(available, count - text.size());
-            const char *p = data.data() + m_offset;
-            if (highByte) {
-                // Filled in place: appending character by character is the slowest part
-                // of reading a large table.
-                const qsizetype start = text.size();
-                text.resize(start + take);
-                QChar *out = text.data() + start;
-                for (qsizetype i = 0; i < take; ++i)
-                    out[i] = QChar(static_cast<char16_t>(static_cast<quint8>(p[2 * i]) | (static_cast<quint8>(p[2 * i + 1]) << 8)));
-            } else {
-                text.append(QLatin1StringView(p, take));
-            }
+            const qsizetype take = std::min<qsizetype>(available, count - done);
+            if (out)
+                append(*out, data.data() + m_offset, take, highByte);
             m_offset += take * width;
+            done += take;
         }
-        return text;
     }
 
 private:
+    static void append(QString &text, const char *p, qsizetype count, bool highByte)
+    {
+        if (!highByte) {
+            text.append(QLatin1StringView(p, count));
+            return;
+        }
+        // Filled in place: appending character by character is the slowest part of reading.
+        const qsizetype start = text.size();
+        text.resize(start + count);
+        QChar *out = text.data() + start;
+        for (qsizetype i = 0; i < count; ++i)
+            out[i] = QChar(static_cast<char16_t>(static_cast<quint8>(p[2 * i]) | (static_cast<quint8>(p[2 * i + 1]) << 8)));
+    }
     void skipExhausted()
     {
         while (m_segment < m_segments.size() && m_offset >= m_segments[m_segment].size()) {
@@ -118,50 +132,105 @@ private:
     }
 
     const std::vector<QByteArrayView> &m_segments;
-    size_t m_segment = 0;
-    qsizetype m_offset = 0;
+    size_t m_segment;
+    qsizetype m_offset;
     bool m_ok = true;
 };
 
+// One string's header; the cursor stands on its characters afterwards.
+struct StringHeader {
+    quint16 count = 0;
+    bool highByte = false;
+    bool hasPhonetic = false;
+    quint16 runs = 0;
+    quint32 phonetic = 0;
+    bool formatted() const { return runs > 0 || hasPhonetic; }
+};
+
+StringHeader readHeader(ChainCursor &cursor)
+{
+    StringHeader header;
+    header.count = static_cast<quint16>(cursor.raw(2));
+    const quint8 flags = static_cast<quint8>(cursor.raw(1));
+    header.highByte = flags & HighByte;
+    header.hasPhonetic = flags & PhoneticRuns;
+    header.runs = (flags & RichRuns) ? static_cast<quint16>(cursor.raw(2)) : 0;
+    header.phonetic = header.hasPhonetic ? cursor.raw(4) : 0;
+    return header;
+}
+
 } // namespace
 
-Result<SharedStrings> readSharedStrings(const std::vector<QByteArrayView> &segments, qint64 position)
+Result<SharedStrings> SharedStrings::index(std::vector<QByteArrayView> segments, qint64 position)
 {
     SharedStrings table;
     if (segments.empty() || segments.front().size() < 8)
         return fail(ErrorCode::Damaged, describeRecord(Id::Sst, position) + QStringLiteral(" слишком короткая"), position);
+    if (segments.size() > LocationSpan * 16)
+        return fail(ErrorCode::TooLarge, QStringLiteral("таблица строк занимает больше %1 записей").arg(LocationSpan * 16));
 
     ByteReader counts(segments.front());
-    table.declaredTotal = counts.u32();
-    table.declaredUnique = counts.u32();
-
-    std::vector<QByteArrayView> body = segments;
-    body.front() = body.front().sliced(8);
-    ChainCursor cursor(body);
+    table.m_declaredTotal = counts.u32();
+    table.m_declaredUnique = counts.u32();
+    table.m_segments = std::move(segments);
 
     // Every string takes at least 3 bytes, which bounds what the counts may make us reserve.
     qsizetype totalBytes = 0;
-    for (const auto &segment : body)
+    for (const auto &segment : table.m_segments)
         totalBytes += segment.size();
-    table.strings.reserve(std::min<qsizetype>(table.declaredUnique, totalBytes / 3));
+    const auto reserve = static_cast<size_t>(std::min<qsizetype>(table.m_declaredUnique, totalBytes / 3));
+    table.m_locations.reserve(reserve);
+    table.m_empty.reserve(reserve);
 
-    while (table.strings.size() < static_cast<qsizetype>(table.declaredUnique) && !cursor.atEnd()) {
-        SharedStrings::Location where{cursor.segment(), cursor.offset() + (cursor.segment() == 0 ? 8 : 0)};
-        const quint16 count = static_cast<quint16>(cursor.raw(2));
-        const quint8 flags = static_cast<quint8>(cursor.raw(1));
-        const quint16 runs = (flags & RichRuns) ? static_cast<quint16>(cursor.raw(2)) : 0;
-        const quint32 phonetic = (flags & PhoneticRuns) ? static_cast<quint32>(cursor.raw(4)) : 0;
-        QString text = cursor.characters(count, flags & HighByte);
-        cursor.skipRaw(4ull * runs);
-        cursor.skipRaw(phonetic);
+    ChainCursor cursor(table.m_segments, 0, 8);
+    while (table.m_locations.size() < table.m_declaredUnique && !cursor.atEnd()) {
+        const quint32 where = static_cast<quint32>(cursor.segment()) * LocationSpan + static_cast<quint32>(cursor.offset());
+        const StringHeader header = readHeader(cursor);
+        cursor.characters(header.count, header.highByte, nullptr);
+        cursor.skipRaw(4ull * header.runs);
+        cursor.skipRaw(header.phonetic);
         if (!cursor.ok())
-            return fail(ErrorCode::Damaged, QStringLiteral("таблица строк обрывается на строке %1").arg(table.strings.size() + 1), position);
-        table.strings.append(std::move(text));
-        table.locations.push_back(where);
-        table.formatted.push_back(runs > 0 || (flags & PhoneticRuns));
+            return fail(ErrorCode::Damaged, QStringLiteral("таблица строк обрывается на строке %1").arg(table.m_locations.size() + 1), position);
+        table.m_locations.push_back(where);
+        table.m_empty.push_back(header.count == 0);
     }
-    table.consumedBytes = 8 + cursor.consumed();
+    table.m_consumedBytes = cursor.consumed();
     return table;
+}
+
+SharedStrings::Location SharedStrings::location(qsizetype index) const
+{
+    const quint32 packed = m_locations[static_cast<size_t>(index)];
+    return Location{static_cast<int>(packed / LocationSpan), static_cast<int>(packed % LocationSpan)};
+}
+
+QString SharedStrings::text(qsizetype index) const
+{
+    const Location where = location(index);
+    ChainCursor cursor(m_segments, static_cast<size_t>(where.segment), where.offset);
+    const StringHeader header = readHeader(cursor);
+    QString text;
+    cursor.characters(header.count, header.highByte, &text);
+    return text; // the table was walked whole when it was indexed, so this cannot fall short
+}
+
+bool SharedStrings::isFormatted(qsizetype index) const
+{
+    const Location where = location(index);
+    ChainCursor cursor(m_segments, static_cast<size_t>(where.segment), where.offset);
+    return readHeader(cursor).formatted();
+}
+
+bool SharedStrings::isPlainText(qsizetype index, QStringView text) const
+{
+    const Location where = location(index);
+    ChainCursor cursor(m_segments, static_cast<size_t>(where.segment), where.offset);
+    const StringHeader header = readHeader(cursor);
+    if (header.formatted() || header.count != text.size())
+        return false;
+    QString stored;
+    cursor.characters(header.count, header.highByte, &stored);
+    return stored == text;
 }
 
 // The characters of an unsplit string: 8-bit ones stand for Latin-1, 16-bit ones are
@@ -176,24 +245,52 @@ static QString decodeCharacters(QByteArrayView chars, bool highByte)
     return text;
 }
 
-std::optional<QString> readUnicodeString(QByteArrayView data, qsizetype offset, qsizetype *end)
+namespace {
+
+// An unsplit XLUnicodeString: where its characters are, and where it ends.
+struct UnsplitString {
+    QByteArrayView characters;
+    bool highByte = false;
+    quint16 count = 0;
+    qsizetype end = 0;
+};
+
+std::optional<UnsplitString> locateUnicodeString(QByteArrayView data, qsizetype offset)
 {
     if (offset < 0 || offset > data.size())
         return std::nullopt;
     ByteReader reader(data.sliced(offset));
-    const quint16 count = reader.u16();
+    UnsplitString string;
+    string.count = reader.u16();
     const quint8 flags = reader.u8();
     const quint16 runs = (flags & RichRuns) ? reader.u16() : 0;
     const quint32 phonetic = (flags & PhoneticRuns) ? reader.u32() : 0;
-    const bool high = flags & HighByte;
-    const QByteArrayView chars = reader.bytes(static_cast<qsizetype>(count) * (high ? 2 : 1));
+    string.highByte = flags & HighByte;
+    string.characters = reader.bytes(static_cast<qsizetype>(string.count) * (string.highByte ? 2 : 1));
     reader.skip(4 * static_cast<qsizetype>(runs));
     reader.skip(static_cast<qsizetype>(phonetic));
     if (!reader.ok())
         return std::nullopt;
+    string.end = offset + reader.position();
+    return string;
+}
+
+} // namespace
+
+std::optional<QString> readUnicodeString(QByteArrayView data, qsizetype offset, qsizetype *end)
+{
+    const auto string = locateUnicodeString(data, offset);
+    if (!string)
+        return std::nullopt;
     if (end)
-        *end = offset + reader.position();
-    return decodeCharacters(chars, high);
+        *end = string->end;
+    return decodeCharacters(string->characters, string->highByte);
+}
+
+std::optional<quint16> unicodeStringLength(QByteArrayView data, qsizetype offset)
+{
+    const auto string = locateUnicodeString(data, offset);
+    return string ? std::optional<quint16>(string->count) : std::nullopt;
 }
 
 std::optional<QString> readShortUnicodeString(QByteArrayView data, qsizetype offset)

@@ -6,7 +6,7 @@
 namespace orbelant::biff {
 
 SharedStringWriter::SharedStringWriter(SharedStrings table)
-    : m_table(std::move(table)), m_existing(m_table.strings.size())
+    : m_table(std::move(table)), m_existing(m_table.size())
 {
 }
 
@@ -15,8 +15,8 @@ SharedStringWriter::SharedStringWriter(SharedStrings table)
 quint32 SharedStringWriter::reference(const QString &text)
 {
     ++m_referencesAdded;
-    for (qsizetype i = 0; i < m_table.strings.size(); ++i)
-        if (!m_table.formatted[static_cast<size_t>(i)] && m_table.strings[i] == text)
+    for (qsizetype i = 0; i < m_table.size(); ++i)
+        if (m_table.isPlainText(i, text))
             return static_cast<quint32>(i);
     const qsizetype added = m_new.indexOf(text);
     if (added >= 0)
@@ -36,7 +36,7 @@ Result<void> SharedStringWriter::write(RecordList &records)
             sst = i;
 
     const auto uniqueCount = static_cast<quint32>(m_existing + m_new.size());
-    const qint64 total = std::max<qint64>(static_cast<qint64>(m_table.declaredTotal) + m_referencesAdded, uniqueCount > 0 ? 1 : 0);
+    const qint64 total = std::max<qint64>(static_cast<qint64>(m_table.declaredTotal()) + m_referencesAdded, uniqueCount > 0 ? 1 : 0);
 
     size_t last; // the record new strings are appended to
     if (!sst) {
@@ -62,7 +62,7 @@ Result<void> SharedStringWriter::write(RecordList &records)
                 n += records[i].data().size();
             return n;
         }();
-        if (!m_new.isEmpty() && table.consumedBytes != chainBytes)
+        if (!m_new.isEmpty() && table.consumedBytes() != chainBytes)
             return fail(ErrorCode::CannotEdit, QStringLiteral("Таблица строк книги содержит лишние данные."));
     }
 
@@ -142,13 +142,12 @@ void SharedStringWriter::fillExtSst(RecordList &records) const
         Piece &piece = records[i];
         if (piece.id != Id::ExtSst || !piece.replaced())
             continue;
-        const auto &old = m_table.locations;
-        const qsizetype unique = static_cast<qsizetype>(old.size() + m_newLocations.size());
+        const qsizetype unique = m_existing + static_cast<qsizetype>(m_newLocations.size());
         const qsizetype perBucket = ByteReader(*piece.replacement).u16();
         for (qsizetype bucket = 0; perBucket > 0 && bucket * perBucket < unique; ++bucket) {
             const qsizetype first = bucket * perBucket;
-            const auto where = first < static_cast<qsizetype>(old.size()) ? old[static_cast<size_t>(first)]
-                                                                         : m_newLocations[static_cast<size_t>(first) - old.size()];
+            const auto where = first < m_existing ? m_table.location(first)
+                                                  : m_newLocations[static_cast<size_t>(first - m_existing)];
             const Piece &segment = records[*m_sstIndex + static_cast<size_t>(where.segment)];
             setU32(*piece.replacement, 2 + 8 * bucket, static_cast<quint32>(segment.newPosition + 4 + where.offset));
             setU16(*piece.replacement, 2 + 8 * bucket + 4, static_cast<quint16>(4 + where.offset));

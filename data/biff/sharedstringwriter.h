@@ -6,6 +6,7 @@
 #include "recordlist.h"
 #include "sharedstrings.h"
 
+#include <QStringList>
 #include <optional>
 
 namespace orbelant::biff {
@@ -19,8 +20,6 @@ public:
     quint32 reference(const QString &text);
     // A LABELSST cell went away.
     void dropReference() { --m_referencesAdded; }
-    // The texts are only needed by reference(); dropping them saves memory on large books.
-    void releaseTexts() { m_table.strings = QStringList(); }
 
     // Writes the counts and the new strings into the globals of `records`, creating the
     // table when the workbook has none.

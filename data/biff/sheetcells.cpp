@@ -34,20 +34,21 @@ std::unexpected<Error> damaged(const Record &record, const QString &what)
     return fail(ErrorCode::Damaged, describeRecord(record.id, record.position) + QLatin1Char(' ') + what, record.position);
 }
 
-// Decodes one worksheet's cell records in order.
-class CellDecoder {
+// Walks one worksheet's cell records in order and finds the cells that hold a value.
+// Values are checked here but not decoded: decodeCell() does that when one is needed.
+class CellScanner {
 public:
-    CellDecoder(const WorkbookGlobals &globals, const CellVisitor &visit) : m_globals(globals), m_visit(visit) {}
+    CellScanner(const WorkbookGlobals &globals, const CellVisitor &visit) : m_globals(globals), m_visit(visit) {}
 
-    Result<void> decode(const Record &record)
+    Result<void> scan(const Record &record)
     {
         if (record.id == Id::String) {
             if (m_formulaPending) {
-                const auto text = readUnicodeString(record.data, 0);
-                if (!text)
+                const auto length = unicodeStringLength(record.data, 0);
+                if (!length)
                     return damaged(record, QStringLiteral("с неверной строкой результата формулы"));
                 m_formulaPending = false;
-                report(m_formulaRow, m_formulaColumn, Cell::makeText(*text));
+                report(m_formulaRow, m_formulaColumn, *length > 0, record.position);
             }
             return {};
         }
@@ -67,78 +68,52 @@ public:
             const quint32 index = data.u32();
             if (!data.ok())
                 return damaged(record, QStringLiteral("слишком короткая"));
-            if (index >= static_cast<quint32>(m_globals.strings.strings.size()))
+            if (index >= static_cast<quint32>(m_globals.strings.size()))
                 return damaged(record, QStringLiteral("ссылается на строку %1, которой нет в таблице строк").arg(index));
-            report(row, column, Cell::makeText(m_globals.strings.strings[static_cast<qsizetype>(index)]));
+            report(row, column, !m_globals.strings.isEmptyText(index), record.position);
             break;
         }
         case Id::Label:
         case Id::RString: {
-            const auto text = readUnicodeString(record.data, 6);
-            if (!text)
+            const auto length = unicodeStringLength(record.data, 6);
+            if (!length)
                 return damaged(record, QStringLiteral("с неверной строкой"));
-            report(row, column, Cell::makeText(*text));
+            report(row, column, *length > 0, record.position);
             break;
         }
-        case Id::Number: {
-            const quint16 xf = data.u16();
-            const double value = data.f64();
+        case Id::Number:
+        case Id::Rk:
+        case Id::BoolErr:
+            data.skip(record.id == Id::Number ? 10 : record.id == Id::Rk ? 6 : 4);
             if (!data.ok())
                 return damaged(record, QStringLiteral("слишком короткая"));
-            report(row, column, Cell::makeNumber(value, m_globals.isDateXf(xf)));
+            report(row, column, true, record.position);
             break;
-        }
-        case Id::Rk: {
-            const quint16 xf = data.u16();
-            const quint32 rk = data.u32();
-            if (!data.ok())
-                return damaged(record, QStringLiteral("слишком короткая"));
-            report(row, column, Cell::makeNumber(decodeRk(rk), m_globals.isDateXf(xf)));
-            break;
-        }
         case Id::MulRk: {
             // The count follows from the length; the stored last column is only a cross-check.
             const qsizetype count = (record.data.size() - 6) / 6;
             if (count < 1)
                 return damaged(record, QStringLiteral("слишком короткая"));
-            for (qsizetype i = 0; i < count; ++i) {
-                const quint16 xf = data.u16();
-                const quint32 rk = data.u32();
-                report(row, column + static_cast<int>(i), Cell::makeNumber(decodeRk(rk), m_globals.isDateXf(xf)));
-            }
-            if (!data.ok())
-                return damaged(record, QStringLiteral("слишком короткая"));
-            break;
-        }
-        case Id::BoolErr: {
-            data.skip(2);
-            const quint8 value = data.u8();
-            const quint8 isError = data.u8();
-            if (!data.ok())
-                return damaged(record, QStringLiteral("слишком короткая"));
-            report(row, column, isError ? Cell::makeError(value) : Cell::makeBoolean(value != 0));
+            for (qsizetype i = 0; i < count; ++i)
+                report(row, column + static_cast<int>(i), true, record.position);
             break;
         }
         case Id::Formula: {
-            const quint16 xf = data.u16();
+            data.skip(2);
             const QByteArrayView result = data.bytes(8);
             if (!data.ok())
                 return damaged(record, QStringLiteral("слишком короткая"));
-            ByteReader value(result);
             if (static_cast<quint8>(result[6]) == 0xFF && static_cast<quint8>(result[7]) == 0xFF) {
                 const quint8 type = static_cast<quint8>(result[0]);
-                const quint8 payload = static_cast<quint8>(result[2]);
-                if (type == 0) {
+                if (type == 0) { // the text follows in a STRING record
                     m_formulaPending = true;
                     m_formulaRow = row;
                     m_formulaColumn = column;
-                } else if (type == 1) {
-                    report(row, column, Cell::makeBoolean(payload != 0));
-                } else if (type == 2) {
-                    report(row, column, Cell::makeError(payload));
+                } else if (type == 1 || type == 2) { // a boolean or an error
+                    report(row, column, true, record.position);
                 } // type 3: an empty string
             } else {
-                report(row, column, Cell::makeNumber(value.f64(), m_globals.isDateXf(xf)));
+                report(row, column, true, record.position);
             }
             break;
         }
@@ -149,15 +124,15 @@ public:
     }
 
 private:
-    void report(int row, int column, Cell &&cell)
+    void report(int row, int column, bool hasValue, qint64 position)
     {
         if (row >= MaxRows || column >= MaxColumns) {
             if (!m_fault)
                 m_fault = Error::make(ErrorCode::Damaged, QStringLiteral("ячейка за пределами листа (строка %1, столбец %2)").arg(row + 1).arg(column + 1));
             return;
         }
-        if (!cell.isEmpty())
-            m_visit(row, column, std::move(cell));
+        if (hasValue)
+            m_visit(row, column, position);
     }
 
     const WorkbookGlobals &m_globals;
@@ -206,7 +181,7 @@ Result<void> forEachCell(QByteArrayView stream, qint64 bofPosition, const Workbo
 {
     RecordStream records(stream, bofPosition);
     records.next(); // the sheet's BOF, checked by locateWorksheet
-    CellDecoder decoder(globals, visit);
+    CellScanner scanner(globals, visit);
     int nested = 0; // embedded chart substreams
     while (const auto record = records.next()) {
         if (record->id == Id::Bof) {
@@ -216,13 +191,65 @@ Result<void> forEachCell(QByteArrayView stream, qint64 bofPosition, const Workbo
                 return {};
             --nested;
         } else if (nested == 0) {
-            if (auto decoded = decoder.decode(*record); !decoded)
-                return decoded;
+            if (auto scanned = scanner.scan(*record); !scanned)
+                return scanned;
         }
     }
     if (records.error())
         return std::unexpected(*records.error());
     return {}; // the stream ended without the sheet's EOF: take what was there
+}
+
+Cell decodeCell(QByteArrayView stream, const WorkbookGlobals &globals, qint64 position, int column)
+{
+    RecordStream records(stream, position);
+    const auto record = records.next();
+    if (!record)
+        return {};
+    ByteReader data(record->data);
+    if (record->id == Id::String)
+        return Cell::makeText(readUnicodeString(record->data, 0).value_or(QString()));
+    data.skip(2); // the row
+    const int first = data.u16();
+    switch (record->id) {
+    case Id::LabelSst: {
+        data.skip(2);
+        const quint32 index = data.u32();
+        return index < static_cast<quint32>(globals.strings.size()) ? Cell::makeText(globals.strings.text(index)) : Cell();
+    }
+    case Id::Label:
+    case Id::RString:
+        return Cell::makeText(readUnicodeString(record->data, 6).value_or(QString()));
+    case Id::Number: {
+        const quint16 xf = data.u16();
+        return Cell::makeNumber(data.f64(), globals.isDateXf(xf));
+    }
+    case Id::Rk:
+    case Id::MulRk: {
+        data.skip(record->id == Id::MulRk ? 6 * (column - first) : 0);
+        const quint16 xf = data.u16();
+        const quint32 rk = data.u32();
+        return data.ok() ? Cell::makeNumber(decodeRk(rk), globals.isDateXf(xf)) : Cell();
+    }
+    case Id::BoolErr: {
+        data.skip(2);
+        const quint8 value = data.u8();
+        return data.u8() ? Cell::makeError(value) : Cell::makeBoolean(value != 0);
+    }
+    case Id::Formula: {
+        const quint16 xf = data.u16();
+        const QByteArrayView result = data.bytes(8);
+        if (!data.ok())
+            return {};
+        if (static_cast<quint8>(result[6]) != 0xFF || static_cast<quint8>(result[7]) != 0xFF)
+            return Cell::makeNumber(ByteReader(result).f64(), globals.isDateXf(xf));
+        const quint8 type = static_cast<quint8>(result[0]);
+        const quint8 payload = static_cast<quint8>(result[2]);
+        return type == 1 ? Cell::makeBoolean(payload != 0) : type == 2 ? Cell::makeError(payload) : Cell();
+    }
+    default:
+        return {};
+    }
 }
 
 } // namespace orbelant::biff

@@ -65,8 +65,6 @@ public:
         : m_globals(std::move(globals)), m_strings(std::move(m_globals.strings))
     {
     }
-    // The texts of the shared strings are needed only while edits look strings up.
-    void releaseStringTexts() { m_strings.releaseTexts(); }
 
     Result<void> load(QByteArrayView stream) { return m_records.load(stream); }
     std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
@@ -407,7 +405,6 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, 
     }
     if (auto strings = editor.finishStrings(); !strings)
         return std::unexpected(strings.error());
-    editor.releaseStringTexts();
     return editor.serialise();
 }
 

@@ -19,7 +19,7 @@ struct CellWrite {
 };
 
 // The stream with `writes` applied to the worksheet `sheetIndex` of `globals` (which was
-// read from `stream`, and is consumed: its string texts are released on the way).
+// read from `stream`, and is consumed).
 // Refuses cells that cannot be rewritten safely (part of a shared formula or an array)
 // with ErrorCode::CannotEdit.
 Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,

@@ -53,7 +53,7 @@ Result<WorkbookGlobals> readWorkbookGlobals(QByteArrayView stream, const QString
     if (!bof && records.error())
         return std::unexpected(*records.error());
     if (!bof)
-        return fail(ErrorCode::Damaged, QStringLiteral("поток книги пуст"));
+        return fail(ErrorCode::Damaged, QStringLiteral("поток книги в файле «%1» пуст").arg(displayName));
     if (bof->id == Id::Bof2 || bof->id == Id::Bof3 || bof->id == Id::Bof4)
         return fail(ErrorCode::OldFormat, displayName);
     if (bof->id != Id::Bof)
@@ -148,7 +148,7 @@ Result<WorkbookGlobals> readWorkbookGlobals(QByteArrayView stream, const QString
     }
 
     if (sstPosition >= 0) {
-        auto strings = readSharedStrings(sstSegments, sstPosition);
+        auto strings = SharedStrings::index(std::move(sstSegments), sstPosition);
         if (!strings)
             return std::unexpected(strings.error());
         globals.strings = std::move(*strings);

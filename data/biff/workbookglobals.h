@@ -22,7 +22,7 @@ struct SheetEntry {
 struct WorkbookGlobals {
     DateSystem dates = DateSystem::From1900;
     std::vector<bool> dateFormatXf; // per XF index: the format shows a date
-    SharedStrings strings;
+    SharedStrings strings;          // views into the stream, which must outlive these globals
     std::vector<SheetEntry> sheets;
     qint64 end = 0;                 // where the globals end: after their EOF, else at the first sheet's BOF
 

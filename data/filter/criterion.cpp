@@ -257,7 +257,7 @@ Truth compare(const Cell &left, Operator op, const Cell &right)
     return truthOf(holds(op, QStringView(left.text).compare(right.text, Qt::CaseInsensitive), 0));
 }
 
-const Cell &valueOf(const Operand &operand, const SheetTable &table, qsizetype record)
+Cell valueOf(const Operand &operand, const SheetTable &table, qsizetype record)
 {
     return operand.column >= 0 ? table.cell(record, operand.column) : operand.value;
 }

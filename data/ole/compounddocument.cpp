@@ -27,7 +27,6 @@ namespace orbelant {
 namespace {
 
 constexpr qint64 MaxFileBytes = MaxContainerBytes;
-constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 // Excel never writes a Workbook stream below the mini-stream cutoff; we pad up to it.
 constexpr qsizetype MinWorkbookStreamBytes = 4096;
 constexpr qsizetype CopyChunkBytes = 64 * 1024;
@@ -83,7 +82,7 @@ struct OpenedContainer {
 // for as long as the returned root (and anything read from it) lives.
 Result<OpenedContainer> openRoot(const QByteArray &fileBytes, const QString &displayName)
 {
-    const auto complete = checkContainer(fileBytes, displayName);
+    const auto complete = checkContainer(FileBytes::fromMemory(fileBytes), displayName);
     if (!complete)
         return std::unexpected(complete.error());
 
@@ -128,16 +127,10 @@ Result<QByteArray> readStream(GsfInput *stream, qint64 maxBytes, const QString &
     return bytes;
 }
 
-enum class WorkbookKind { Biff8, Biff5 };
-
-struct WorkbookEntry {
-    int index = -1;
-    WorkbookKind kind = WorkbookKind::Biff8;
-};
-
-// Compound-file names compare without regard to case, so "WORKBOOK" is the Workbook.
-// A file with both streams keeps the old "Book" as it is and is read through "Workbook".
-Result<WorkbookEntry> findWorkbook(GsfInfile *root, const QString &displayName)
+// Compound-file names compare without regard to case, so "WORKBOOK" is the Workbook. A
+// file with both streams keeps its "Book" as it is and is read through "Workbook"; which
+// format a stream holds is for its first record to tell, not for its name.
+Result<int> findWorkbook(GsfInfile *root, const QString &displayName)
 {
     int workbookIndex = -1;
     int bookIndex = -1;
@@ -159,9 +152,9 @@ Result<WorkbookEntry> findWorkbook(GsfInfile *root, const QString &displayName)
         slot = i;
     }
     if (workbookIndex >= 0)
-        return WorkbookEntry{workbookIndex, WorkbookKind::Biff8};
+        return workbookIndex;
     if (bookIndex >= 0)
-        return WorkbookEntry{bookIndex, WorkbookKind::Biff5};
+        return bookIndex;
     return fail(ErrorCode::NoWorkbookStream, displayName);
 }
 
@@ -349,10 +342,7 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
     auto entry = findWorkbook(container->root.get(), displayName);
     if (!entry)
         return std::unexpected(entry.error());
-    if (entry->kind == WorkbookKind::Biff5)
-        return fail(ErrorCode::OldFormat, displayName);
-
-    GRef<GsfInput> stream(gsf_infile_child_by_index(container->root.get(), entry->index));
+    GRef<GsfInput> stream(gsf_infile_child_by_index(container->root.get(), *entry));
     if (!stream)
         return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не читается поток Workbook")));
     auto workbookStream = readStream(stream.get(), MaxWorkbookStreamBytes, displayName);
@@ -394,7 +384,7 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
     auto entry = findWorkbook(container->root.get(), d->displayName);
     if (!entry)
         return std::unexpected(entry.error());
-    ContainerCopier copier(d->displayName, entry->index, stream);
+    ContainerCopier copier(d->displayName, *entry, stream);
     return copier.copy(container->root.get(), consume);
 }
 

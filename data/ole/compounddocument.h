@@ -16,7 +16,7 @@ class CompoundDocument {
 public:
     // Reads the whole file into memory and opens the container from that snapshot.
     // Refuses: FileMissing, FileUnreadable, NotCompoundFile, NoWorkbookStream,
-    // OldFormat (only a BIFF5/7 "Book" stream), TooLarge, Damaged.
+    // TooLarge, Damaged. The stream is "Workbook" in any case, else "Book".
     static Result<CompoundDocument> open(const QString &path);
     // The same from bytes already in memory; `displayName` names the file in messages.
     static Result<CompoundDocument> fromBytes(QByteArray fileBytes, const QString &displayName);

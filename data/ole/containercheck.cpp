@@ -37,15 +37,15 @@ constexpr qsizetype MaxDirectoryEntries = 10000;
 
 // libgsf trusts the header's sector size and allocation-table size for its first
 // allocations (one of them on the stack), so those two are checked here first.
-Result<void> checkHeader(QByteArrayView fileBytes, const QString &displayName)
+Result<void> checkHeader(const QByteArray &headerBytes, const QString &displayName)
 {
-    ByteReader signature(fileBytes);
+    ByteReader signature(headerBytes);
     if (signature.bytes(8) != QByteArrayView(Signature, 8))
         return fail(ErrorCode::NotCompoundFile, displayName);
-    if (fileBytes.size() < HeaderBytes)
+    if (headerBytes.size() < HeaderBytes)
         return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("заголовок контейнера обрезан")));
 
-    ByteReader header(fileBytes);
+    ByteReader header(headerBytes);
     header.skip(SectorShiftOffset);
     const quint16 sectorShift = header.u16();
     header.skip(AllocationSectorCountOffset - SectorShiftOffset - 2);
@@ -66,12 +66,15 @@ Result<void> checkHeader(QByteArrayView fileBytes, const QString &displayName)
 // without those entries.
 class DirectoryCheck {
 public:
-    DirectoryCheck(QByteArrayView file, const QString &displayName) : m_file(file), m_displayName(displayName) {}
+    DirectoryCheck(const FileBytes &file, const QByteArray &header, const QString &displayName)
+        : m_file(file), m_header(header), m_displayName(displayName)
+    {
+    }
 
     // Whether every linked entry is usable; an error when libgsf must not see the file.
     Result<bool> run()
     {
-        ByteReader header(m_file);
+        ByteReader header(m_header);
         header.skip(SectorShiftOffset);
         m_sectorBytes = qsizetype(1) << header.u16();
         header.skip(AllocationSectorCountOffset - SectorShiftOffset - 2);
@@ -92,13 +95,14 @@ private:
     // chain of extension sectors.
     void readAllocationSectors(quint32 count, quint32 extensionSector, quint32 extensionCount)
     {
-        ByteReader header(m_file);
+        ByteReader header(m_header);
         header.skip(HeaderAllocationListOffset);
         for (quint32 i = 0; i < count && i < HeaderAllocationListLength; ++i)
             m_allocationSectors.push_back(header.u32());
         const qsizetype perExtension = m_sectorBytes / 4 - 1;
         for (quint32 e = 0; e < extensionCount && m_allocationSectors.size() < qsizetype(count); ++e) {
-            ByteReader extension(sector(extensionSector));
+            const QByteArray extensionBytes = sector(extensionSector);
+            ByteReader extension(extensionBytes);
             for (qsizetype i = 0; i < perExtension && m_allocationSectors.size() < qsizetype(count); ++i)
                 m_allocationSectors.push_back(extension.u32());
             extensionSector = extension.u32();
@@ -107,12 +111,12 @@ private:
         }
     }
 
-    QByteArrayView sector(quint32 number) const
+    QByteArray sector(quint32 number) const
     {
         const qint64 start = (qint64(number) + 1) * m_sectorBytes;
         if (start + m_sectorBytes > m_file.size())
             return {};
-        return m_file.sliced(start, m_sectorBytes);
+        return m_file.read(start, m_sectorBytes);
     }
 
     quint32 nextSector(quint32 number) const
@@ -121,7 +125,8 @@ private:
         const qsizetype tableSector = number / perSector;
         if (tableSector >= m_allocationSectors.size())
             return NoEntry;
-        ByteReader table(sector(m_allocationSectors[tableSector]));
+        const QByteArray tableBytes = sector(m_allocationSectors[tableSector]);
+        ByteReader table(tableBytes);
         table.skip((number % perSector) * 4);
         const quint32 next = table.u32();
         return table.ok() ? next : NoEntry;
@@ -142,12 +147,12 @@ private:
         }
     }
 
-    QByteArrayView entry(quint32 index) const
+    QByteArray entry(quint32 index) const
     {
         const qsizetype perSector = m_sectorBytes / EntryBytes;
         if (index / perSector >= m_directorySectors.size())
             return {};
-        const QByteArrayView bytes = sector(m_directorySectors[index / perSector]);
+        const QByteArray bytes = sector(m_directorySectors[index / perSector]);
         if (bytes.isEmpty())
             return {};
         return bytes.sliced((index % perSector) * EntryBytes, EntryBytes);
@@ -173,7 +178,8 @@ private:
             if (++visited > MaxDirectoryEntries)
                 return fail(ErrorCode::TooLarge, QStringLiteral("в файле «%1» больше %2 элементов контейнера")
                                                      .arg(m_displayName).arg(MaxDirectoryEntries));
-            ByteReader reader(entry(link.index));
+            const QByteArray entryBytes = entry(link.index);
+            ByteReader reader(entryBytes);
             reader.skip(EntryTypeOffset);
             const quint8 type = reader.u8();
             reader.skip(EntryLeftOffset - EntryTypeOffset - 1);
@@ -201,7 +207,8 @@ private:
         return complete;
     }
 
-    QByteArrayView m_file;
+    const FileBytes &m_file;
+    QByteArray m_header;
     QString m_displayName;
     qsizetype m_sectorBytes = 512;
     QList<quint32> m_allocationSectors;
@@ -215,11 +222,12 @@ QString damagedDetail(const QString &displayName, const QString &what)
     return QStringLiteral("файл «%1»: %2").arg(displayName, what);
 }
 
-Result<bool> checkContainer(QByteArrayView fileBytes, const QString &displayName)
+Result<bool> checkContainer(const FileBytes &file, const QString &displayName)
 {
-    if (auto checked = checkHeader(fileBytes, displayName); !checked)
+    const QByteArray header = file.read(0, HeaderBytes);
+    if (auto checked = checkHeader(header, displayName); !checked)
         return std::unexpected(checked.error());
-    return DirectoryCheck(fileBytes, displayName).run();
+    return DirectoryCheck(file, header, displayName).run();
 }
 
 } // namespace orbelant

@@ -5,6 +5,7 @@
 // out entries it cannot use, together with everything linked from them.
 
 #include "../error.h"
+#include "filebytes.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -13,10 +14,12 @@ namespace orbelant {
 
 // The largest compound file the engine reads.
 constexpr qint64 MaxContainerBytes = qint64(512) << 20;
+// The largest Workbook stream it takes.
+constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 
 // Refuses what libgsf must not see; otherwise tells whether libgsf will see every entry
 // the directory links (false: some entries would be lost if the file were rewritten).
-Result<bool> checkContainer(QByteArrayView fileBytes, const QString &displayName);
+Result<bool> checkContainer(const FileBytes &file, const QString &displayName);
 
 // "файл «name»: what", the detail of a damaged-container message.
 QString damagedDetail(const QString &displayName, const QString &what);

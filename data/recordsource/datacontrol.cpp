@@ -163,7 +163,7 @@ bool DataControl::leaveCurrentRecord(WhenRefused whenRefused, const QString &dro
     }
     if (static_cast<qsizetype>(stored->size()) == m_table.columnCount()) {
         for (qsizetype column = 0; column < m_table.columnCount(); ++column)
-            m_table.cell(m_current, column) = (*stored)[static_cast<size_t>(column)];
+            m_table.setCell(m_current, column, (*stored)[static_cast<size_t>(column)]);
     }
     for (BoundField &field : m_fields)
         field.markStored();

@@ -96,16 +96,16 @@ struct FakePlatform {
 // text an empty cell.
 inline SheetTable makeTable(const QStringList &columns, const QList<QStringList> &rows)
 {
-    SheetTable table;
-    table.sheetName = QStringLiteral("Лист1");
-    table.columns = columns;
+    std::vector<Cell> cells;
     for (const QStringList &row : rows) {
         for (qsizetype column = 0; column < columns.size(); ++column) {
             const QString text = row.value(column);
             const std::optional<double> number = parseNumberText(text);
-            table.cells.push_back(number ? Cell::makeNumber(*number) : Cell::makeText(text));
+            cells.push_back(number ? Cell::makeNumber(*number) : Cell::makeText(text));
         }
     }
+    SheetTable table = SheetTable::fromCells(columns, std::move(cells));
+    table.sheetName = QStringLiteral("Лист1");
     return table;
 }
 
@@ -150,7 +150,7 @@ public:
             const std::optional<double> number = parseNumberText(edit.text);
             if (numberColumn && !number && !edit.text.isEmpty())
                 return std::unexpected(Error::make(ErrorCode::NotANumber, QStringLiteral("«%1» не число.").arg(edit.text)));
-            sheet->cell(record, edit.column) = numberColumn && number ? Cell::makeNumber(*number) : Cell::makeText(edit.text);
+            sheet->setCell(record, edit.column, numberColumn && number ? Cell::makeNumber(*number) : Cell::makeText(edit.text));
         }
         for (qsizetype column = 0; column < sheet->columnCount(); ++column)
             cells.push_back(sheet->cell(record, column));
