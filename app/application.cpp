@@ -15,8 +15,9 @@ namespace orbelant {
 Application::Application(int &argc, char **argv)
     : QApplication(argc, argv)
 {
+    // No display name: the platform would add " — Орбелант" to every window title that
+    // does not end with it. Each window's caption is its whole title.
     setApplicationName(programTitle());
-    setApplicationDisplayName(programTitle());
     setApplicationVersion(QStringLiteral("%1.%2.%3")
                               .arg(programVersion.major)
                               .arg(programVersion.minor)

@@ -82,8 +82,8 @@ QStringList row(const QString &age, const QString &stage)
 }
 
 // Record 5, the last, is shown when a search starts.
-const QList<QStringList> timeScale = {row("145", "Берриасский"), row("140", "Первый из 140"),
-                                      row("140", "Второй из 140"), row("0,01", "Голоцен"),
+const QList<QStringList> timeScale = {row("145", "Берриасский"), row("140", "Первый ярус"),
+                                      row("140", "Второй ярус"), row("0,01", "Голоцен"),
                                       row("137,05", "Валанжинский"), row("135", "Готеривский")};
 constexpr qsizetype shownBefore = 5;
 
@@ -100,8 +100,8 @@ private slots:
     void searchingAgainGivesTheSameRowFromAnEmptyField();
     void cancelKeepsTheRow_data();
     void cancelKeepsTheRow();
-    void notFoundGoesBackAndOffersTheNearest_data();
-    void notFoundGoesBackAndOffersTheNearest();
+    void notFoundOffersTheIntervalOfTheAge_data();
+    void notFoundOffersTheIntervalOfTheAge();
     void invalidTextKeepsTheDialog_data();
     void invalidTextKeepsTheDialog();
     void refusedEditsStopTheSearch();
@@ -226,30 +226,60 @@ void TestForm2::cancelKeepsTheRow()
     QCOMPARE(m_ended->size(), 0);
 }
 
-void TestForm2::notFoundGoesBackAndOffersTheNearest_data()
+// The ages are the bases of the intervals: an age between two of them lies in the interval
+// of the older one, which reaches up to the younger one.
+void TestForm2::notFoundOffersTheIntervalOfTheAge_data()
 {
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("answer");
     QTest::addColumn<QString>("message");
     QTest::addColumn<qsizetype>("record"); // shown afterwards
-    const QString notFound137 = "Интервал с возрастом 137 млн. лет не найден.\nБлижайший: 137,05 млн. лет. Показать его?";
-    QTest::newRow("137, Да: 137,05 shown") << timeScale << "137" << true << notFound137 << qsizetype(4);
-    QTest::newRow("137, Нет: the row from before") << timeScale << "137" << false << notFound137 << shownBefore;
-    QTest::newRow("141: the first of two rows of 140")
-        << timeScale << "141" << true
-        << "Интервал с возрастом 141 млн. лет не найден.\nБлижайший: 140 млн. лет. Показать его?" << qsizetype(1);
-    QTest::newRow("142,5 as near to 145 as to 140: the earlier row")
-        << timeScale << "142,5" << true
-        << "Интервал с возрастом 142,5 млн. лет не найден.\nБлижайший: 145 млн. лет. Показать его?" << qsizetype(0);
+    const auto offer = [](const QString &age, const QString &interval) {
+        return "Интервал с возрастом " + age + " млн. лет не найден.\nВозраст " + age + " млн. лет приходится на " +
+               interval + ". Показать этот интервал?";
+    };
+    const QString in141 = offer("141", "берриасский ярус (145–140 млн. лет)");
+    QTest::newRow("141, Да: the older base, up to the next younger one")
+        << timeScale << "141" << true << in141 << qsizetype(0);
+    QTest::newRow("141, Нет: the row from before") << timeScale << "141" << false << in141 << shownBefore;
+    QTest::newRow("139.5: the first of two rows of 140")
+        << timeScale << "139.5" << true << offer("139,5", "первый ярус (140–137,05 млн. лет)") << qsizetype(1);
+    QTest::newRow("136: a younger base later in the sheet")
+        << timeScale << "136" << true << offer("136", "валанжинский ярус (137,05–135 млн. лет)") << qsizetype(4);
+    QTest::newRow("a negative age: no offer")
+        << timeScale << "-5" << false << "Интервал с возрастом -5 млн. лет не найден." << shownBefore;
     QTest::newRow("no row has a numeric age: no offer")
         << QList<QStringList>{row("около 140", "Первый"), row("", "Второй")} << "140" << false
         << "Интервал с возрастом 140 млн. лет не найден." << qsizetype(1);
     QTest::newRow("a quoted text is no number: no offer")
         << timeScale << "'сто'" << false << "Интервал с возрастом 'сто' млн. лет не найден." << shownBefore;
+
+    // The most specific unit with a name names the interval. The rows are not in order.
+    const QList<QStringList> precambrian = {
+        {"300", "", "", "", "", " ", ""},
+        {"4567", "Хадейская", "", "", "", "", ""},
+        {"4031", "Архейская", "Эоархейская", "", "", "", ""},
+        {"635", "Протерозойская", "Неопротерозойская", "Эдиакарская", "", "", ""},
+        {"0,0117", "Фанерозойская", "Кайнозойская", "Четвертичная", "Голоцен", "", ""}};
+    QTest::newRow("eonothem") << precambrian << "4100" << true
+                              << offer("4100", "хадейская эонотема (4567–4031 млн. лет)") << qsizetype(1);
+    QTest::newRow("erathem") << precambrian << "1000" << true
+                             << offer("1000", "эоархейская эратема (4031–635 млн. лет)") << qsizetype(2);
+    QTest::newRow("system") << precambrian << "600" << true
+                            << offer("600", "эдиакарская система (635–300 млн. лет)") << qsizetype(3);
+    QTest::newRow("no unit named") << precambrian << "100" << true
+                                   << offer("100", "интервал 300–0,0117 млн. лет") << qsizetype(0);
+    QTest::newRow("series named by a noun; the youngest reaches the present")
+        << precambrian << "0" << true << offer("0", "отдел голоцен (0,0117–0 млн. лет)") << qsizetype(4);
+    QTest::newRow("older than the oldest base: no offer")
+        << precambrian << "4600" << false
+        << "Интервал с возрастом 4600 млн. лет не найден.\n"
+           "Возраст 4600 млн. лет старше самого древнего интервала шкалы, 4567 млн. лет."
+        << qsizetype(4);
 }
 
-void TestForm2::notFoundGoesBackAndOffersTheNearest()
+void TestForm2::notFoundOffersTheIntervalOfTheAge()
 {
     QFETCH(QList<QStringList>, rows);
     QFETCH(QString, typed);
@@ -358,7 +388,7 @@ void TestForm2::searchAfterTheMainWindowClosedShowsIt_data()
     QTest::addColumn<qsizetype>("record");
     QTest::addColumn<bool>("dialogStays");
     QTest::newRow("found") << "140" << qsizetype(1) << false;
-    QTest::newRow("not found, nearest declined") << "137" << qsizetype(0) << true;
+    QTest::newRow("not found, interval declined") << "137" << qsizetype(0) << true;
     QTest::newRow("invalid text") << "сто" << qsizetype(0) << true;
 }
 

@@ -24,6 +24,7 @@ key is sent on its own and the field is polled until it has taken it.
 """
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -369,6 +370,25 @@ class RunningProgram:
         if 0x20 <= code <= 0x7E or 0xA0 <= code <= 0xFF:
             return code            # Latin-1 key symbols are the code points themselves
         return 0x01000000 + code   # the X11 Unicode key symbols
+
+    def window_titles(self):
+        """The titles of the program's windows now on the screen, sorted: _NET_WM_NAME, the
+        text a window manager puts in the title bar, read with xprop (x11-utils). With no
+        window manager under Xvfb the top-level windows are the root window's children."""
+        def run(*command):
+            return subprocess.run(command, check=True, capture_output=True, timeout=STEP_TIMEOUT,
+                                  env=dict(os.environ, LC_ALL="C.UTF-8")).stdout.decode()
+
+        titles = []
+        for window in re.findall(r"^\s+(0x[0-9a-f]+) ", run("xwininfo", "-root", "-children"), re.M):
+            properties = run("xprop", "-id", window, "-notype", "_NET_WM_PID", "_NET_WM_NAME")
+            if not re.search(r"^_NET_WM_PID = %d$" % self.process.pid, properties, re.M):
+                continue
+            if "Map State: IsViewable" not in run("xwininfo", "-id", window):
+                continue
+            title = re.search(r'^_NET_WM_NAME = "(.*)"$', properties, re.M)
+            titles.append(title.group(1) if title else None)
+        return sorted(titles, key=str)
 
     def window_geometry(self):
         """(x, y, width, height) of the main window and the height of its menu bar, on screen."""

@@ -29,12 +29,14 @@ for test in "$@"; do
 done
 
 python=/usr/bin/python3
-packages="xvfb dbus dbus-bin at-spi2-core python3-pyatspi python3-xlrd python3-xlwt imagemagick"
+packages="xvfb dbus dbus-bin at-spi2-core python3-pyatspi python3-xlrd python3-xlwt imagemagick x11-utils"
 
 tools_present() {
     command -v Xvfb >/dev/null 2>&1 \
         && command -v dbus-run-session >/dev/null 2>&1 \
         && command -v import >/dev/null 2>&1 \
+        && command -v xprop >/dev/null 2>&1 \
+        && command -v xwininfo >/dev/null 2>&1 \
         && [ -x /usr/libexec/at-spi-bus-launcher ] \
         && [ -x "$python" ] \
         && "$python" -c 'import pyatspi, xlrd, xlwt' >/dev/null 2>&1
@@ -48,7 +50,7 @@ if ! tools_present; then
                  && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $packages >/dev/null 2>&1; }
     fi
     if ! tools_present; then
-        echo "e2e SKIPPED: needs Xvfb, dbus-run-session, at-spi2-core, ImageMagick's import and" \
+        echo "e2e SKIPPED: needs Xvfb, dbus-run-session, at-spi2-core, ImageMagick's import, xprop and" \
              "$python with pyatspi, xlrd and xlwt (Debian: apt-get install $packages)" >&2
         exit 77
     fi

@@ -127,6 +127,8 @@ class AboutBoxTest(unittest.TestCase):
             self.assertEqual(texts, [UNAVAILABLE], "the message's text")
             self.assertEqual(caption, TITLE, "the message's caption")
             self.assertEqual(len(alerts(program)), 1, "one message box")
+            self.assertEqual(program.window_titles(), [ABOUT_CAPTION, TITLE, TITLE],
+                             "the titles a window manager shows: the About box, the main window, the message")
 
             press_within(program, box, "OK")
             e2e.poll(lambda: not alerts(program), e2e.STEP_TIMEOUT,

@@ -47,6 +47,7 @@ class MainWindowTest(unittest.TestCase):
             (_, _, width, height), menu_bar_height = program.window_geometry()
             self.assertEqual((width, height - menu_bar_height), CLIENT_AREA,
                              "client area below the menu bar (menu bar %d px high)" % menu_bar_height)
+            self.assertEqual(program.window_titles(), [e2e.WINDOW_TITLE], "the title a window manager shows")
             # The README shows this picture (scripts/update-screenshot.sh). With the focus on
             # a button no text cursor blinks in it, so every run draws the same pixels.
             self.move_focus_off_the_fields(program, "Найти относительный возраст")

@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """The age search as a person uses it: the real program on a workbook with two rows of age
 140, the dialog opened from the menu and from the binoculars button, 140 typed and the arrow
-pressed. The main window must show the first of the two rows and the dialog must close."""
+pressed. The main window must show the first of the two rows and the dialog must close.
+On the sample, where no boundary is 140, the program asks whether to show the interval that
+contains 140, and Да shows it."""
 
 import filecmp
 import shutil
@@ -30,6 +32,9 @@ FIXTURE = {"sheets": [{"name": "Лист1", "rows": [
     interval(137.05, "Валанжинский", "Расцвет аммонитов."),
 ]}]}
 FIRST_OF_140 = 1  # index into the data rows
+QUESTION = ("Интервал с возрастом 140 млн. лет не найден.\n"
+            "Возраст 140 млн. лет приходится на берриасский ярус (143,1–137,05 млн. лет). "
+            "Показать этот интервал?")
 
 
 def find_dialog(program):
@@ -49,6 +54,17 @@ def acting_in(program, window):
         yield
     finally:
         program.window = main_window
+
+
+def alerts(program):
+    """The message boxes now open, as (caption, [label texts], accessible)."""
+    found = []
+    for child in program.app:
+        if child is not None and child.getRole() == pyatspi.ROLE_ALERT:
+            texts = [node.name for node in program._all_nodes(child)
+                     if node.getRole() == pyatspi.ROLE_LABEL and node.name]
+            found.append((child.name, texts, child))
+    return found
 
 
 def click(accessible):
@@ -101,6 +117,36 @@ class SearchTest(unittest.TestCase):
 
         self.assertTrue(filecmp.cmp(self.pristine, self.workbook, shallow=False),
                         "a search must leave the workbook byte-identical")
+
+    def test_140_on_the_sample_offers_the_interval_that_contains_it(self):
+        workdir = e2e.working_folder_with_sample(self.scratch)
+        rows = e2e.expected_rows(workdir / e2e.WORKBOOK_NAME)
+        berriasian = next(row for row in rows if row["Ярус"] == "Берриасский")
+        with e2e.RunningProgram(workdir, "e2e-search-interval") as program:
+            program.wait_for_row(rows[0], "the first row at start-up")
+            self.open_from_button(program)
+            dialog = e2e.poll(lambda: find_dialog(program), e2e.STEP_TIMEOUT,
+                              lambda: "the dialog %r did not open" % DIALOG_TITLE)
+            with acting_in(program, dialog):
+                program.replace_text("Возраст", "140")
+                program.press("Найти")
+
+            _, texts, question = e2e.poll(lambda: next(iter(alerts(program)), None), e2e.STEP_TIMEOUT,
+                                          lambda: "no question after searching for 140")
+            self.assertEqual("\n".join(texts), QUESTION, "the question's text")
+            # A window manager shows _NET_WM_NAME in the title bar: each caption, nothing added.
+            self.assertEqual(program.window_titles(), [DIALOG_TITLE, e2e.WINDOW_TITLE, e2e.WINDOW_TITLE],
+                             "the titles of the dialog, the main window and the question")
+            shot = program.screenshot(e2e.artefact_dir() / "e2e-search-question.png", whole_screen=True)
+            print("screenshot with the question: %s" % shot)
+
+            with acting_in(program, question):
+                program.press("Да")
+            e2e.poll(lambda: not alerts(program), e2e.STEP_TIMEOUT, lambda: "the question is still open after Да")
+            program.wait_for_row(berriasian, "the Berriasian after Да")
+            e2e.poll(lambda: find_dialog(program) is None, e2e.STEP_TIMEOUT,
+                     lambda: "the dialog is still open after Да")
+            self.assertEqual(program.close_with("Выход"), 0, "exit code after closing the window")
 
     def test_140_from_the_menu(self):
         self.search_for_140(self.open_from_menu, "e2e-search-menu")

@@ -2,13 +2,73 @@
 
 #include "numbertext.h"
 
+#include <QRegularExpression>
 #include <cmath>
+#include <optional>
 
 namespace orbelant {
 
 namespace {
 
 const QString ageColumn = QStringLiteral("Возраст");
+
+// The unit columns from the most specific rank up, with the noun that names the rank.
+struct Rank {
+    const char16_t *column;
+    const char16_t *noun;
+};
+constexpr Rank ranks[] = {{u"Ярус", u"ярус"},
+                          {u"Отдел", u"отдел"},
+                          {u"Система", u"система"},
+                          {u"Эратема", u"эратема"},
+                          {u"Эонотема", u"эонотема"}};
+
+// Only number cells are ages here: the criterion never finds a text cell by a number.
+std::optional<double> ageOf(const SheetTable &table, qsizetype record, qsizetype column)
+{
+    const Cell age = table.cell(record, column);
+    if (age.kind != Cell::Kind::Number || !std::isfinite(age.number))
+        return std::nullopt;
+    return age.number;
+}
+
+bool hasWord(const QString &text, const QString &word)
+{
+    static const QRegularExpression nonLetters(QStringLiteral("\\W+"),
+                                               QRegularExpression::UseUnicodePropertiesOption);
+    return text.toLower().split(nonLetters, Qt::SkipEmptyParts).contains(word);
+}
+
+// The unit named in a sentence: "Берриасский" in Ярус is "берриасский ярус", "Ярус 10"
+// stays "ярус 10", a noun such as "Голоцен" in Отдел gives "отдел голоцен".
+QString unitPhrase(const QString &cellText, const QString &noun)
+{
+    QString name = cellText.simplified();
+    if (name.isEmpty())
+        return {};
+    name[0] = name[0].toLower();
+    if (hasWord(name, noun))
+        return name;
+    static const QRegularExpression adjectiveEnding(QStringLiteral("(ий|ый|ой|ая|яя)$"),
+                                                    QRegularExpression::CaseInsensitiveOption);
+    if (adjectiveEnding.match(name).hasMatch())
+        return name + u' ' + noun;
+    return noun + u' ' + name;
+}
+
+// The most specific unit of the row that has a name.
+QString unitName(const SheetTable &table, qsizetype record)
+{
+    for (const Rank &rank : ranks) {
+        const qsizetype column = table.columnIndex(QStringView(rank.column));
+        if (column < 0)
+            continue;
+        const QString name = unitPhrase(table.text(record, column), QString::fromUtf16(rank.noun));
+        if (!name.isEmpty())
+            return name;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -22,34 +82,65 @@ QString AgeSearch::criterion() const
     return QStringLiteral("[%1] = ").arg(ageColumn) + m_typedAge;
 }
 
-// Only number cells are ages here: the criterion never finds a text cell by a number.
-std::optional<NearestAge> AgeSearch::nearestAge(const SheetTable &table) const
+AgePlace AgeSearch::placeOnScale(const SheetTable &table) const
 {
     const std::optional<double> typed = parseNumberText(m_typedAge);
     const qsizetype column = table.columnIndex(ageColumn);
-    if (!typed || column < 0)
-        return std::nullopt;
+    if (!typed || *typed < 0 || column < 0)
+        return {};
 
-    std::optional<NearestAge> nearest;
-    double nearestDistance = 0;
+    AgePlace place;
+    place.age = *typed;
+    std::optional<double> oldest;
     for (qsizetype record = 0; record < table.recordCount(); ++record) {
-        const Cell &age = table.cell(record, column);
-        if (age.kind != Cell::Kind::Number || !std::isfinite(age.number))
+        const std::optional<double> age = ageOf(table, record, column);
+        if (!age)
             continue;
-        const double distance = std::abs(age.number - *typed);
-        if (!nearest || distance < nearestDistance) {
-            nearest = NearestAge{record, table.text(record, column)};
-            nearestDistance = distance;
+        if (!oldest || *age > *oldest)
+            oldest = age;
+        if (*age >= *typed && (place.record < 0 || *age < place.base)) {
+            place.record = record;
+            place.base = *age;
         }
     }
-    return nearest;
+    if (!oldest)
+        return {};
+    if (place.record < 0) {
+        place.kind = AgePlace::Kind::OlderThanScale;
+        place.base = *oldest;
+        return place;
+    }
+
+    place.kind = AgePlace::Kind::Within;
+    place.unitName = unitName(table, place.record);
+    for (qsizetype record = 0; record < table.recordCount(); ++record) {
+        const std::optional<double> age = ageOf(table, record, column);
+        if (age && *age < place.base && *age > place.top)
+            place.top = *age;
+    }
+    return place;
 }
 
-QString AgeSearch::notFoundMessage(const std::optional<NearestAge> &nearest) const
+QString AgeSearch::notFoundMessage(const AgePlace &place) const
 {
-    QString message = QStringLiteral("Интервал с возрастом %1 млн. лет не найден.").arg(m_typedAge);
-    if (nearest)
-        message += QStringLiteral("\nБлижайший: %1 млн. лет. Показать его?").arg(nearest->shownAge);
+    const QString age = place.kind == AgePlace::Kind::Unknown ? m_typedAge : formatNumber(place.age);
+    QString message = QStringLiteral("Интервал с возрастом %1 млн. лет не найден.").arg(age);
+    switch (place.kind) {
+    case AgePlace::Kind::Unknown:
+        break;
+    case AgePlace::Kind::Within: {
+        const QString bounds = formatNumber(place.base) + u'–' + formatNumber(place.top);
+        const QString interval = place.unitName.isEmpty()
+                                     ? QStringLiteral("интервал %1 млн. лет").arg(bounds)
+                                     : QStringLiteral("%1 (%2 млн. лет)").arg(place.unitName, bounds);
+        message += QStringLiteral("\nВозраст %1 млн. лет приходится на %2. Показать этот интервал?").arg(age, interval);
+        break;
+    }
+    case AgePlace::Kind::OlderThanScale:
+        message += QStringLiteral("\nВозраст %1 млн. лет старше самого древнего интервала шкалы, %2 млн. лет.")
+                       .arg(age, formatNumber(place.base));
+        break;
+    }
     return message;
 }
 

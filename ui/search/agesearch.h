@@ -1,18 +1,28 @@
 #pragma once
 // The age search of the search dialog without its window: the criterion built from the
-// typed age, and the nearest age to offer when no row has the typed one.
+// typed age, and the interval to offer when no row has the typed one.
 
 #include "sheettable.h"
 
 #include <QString>
-#include <optional>
 
 namespace orbelant {
 
-// A row whose age is offered instead of the typed one.
-struct NearestAge {
-    qsizetype record = -1;
-    QString shownAge; // as the age field shows it: "137,05"
+// Where a typed age lies on the scale. The ages of the sheet are the bases (lower
+// boundaries) of the intervals: a row's interval reaches from its age up to the next
+// younger age of the sheet, the youngest row's up to the present, 0.
+struct AgePlace {
+    enum class Kind {
+        Unknown,        // no number typed, a negative one, or no row with a numeric age
+        Within,         // inside the interval of `record`
+        OlderThanScale, // older than the oldest age of the sheet, `base`
+    };
+    Kind kind = Kind::Unknown;
+    double age = 0;        // the typed number
+    qsizetype record = -1; // Within: the row of the interval
+    QString unitName;      // Within: "берриасский ярус"; empty when the row names no unit
+    double base = 0;       // Within: the row's age; OlderThanScale: the oldest age
+    double top = 0;        // Within: the next younger age, 0 for the youngest row
 };
 
 class AgeSearch final {
@@ -27,14 +37,15 @@ public:
     // reads a decimal comma like a decimal point.
     QString criterion() const;
 
-    // The row of `table` whose numeric age is nearest the typed number; the first in
-    // sheet order when several are as near. None when the typed text is not a number or
-    // no row has a numeric age.
-    std::optional<NearestAge> nearestAge(const SheetTable &table) const;
+    // The row of `table` whose interval holds the typed age: among the rows with a
+    // numeric age, the one with the smallest age at or above it, the first in sheet order
+    // of equal ones. The sheet need not be sorted.
+    AgePlace placeOnScale(const SheetTable &table) const;
 
-    // "Интервал с возрастом N млн. лет не найден." and, with a nearest age, the question
-    // whether to show that one.
-    QString notFoundMessage(const std::optional<NearestAge> &nearest) const;
+    // "Интервал с возрастом N млн. лет не найден." and what `place` says about the age:
+    // for an interval, the question whether to show it. A placed age is written as the
+    // fields write numbers, any other text as typed.
+    QString notFoundMessage(const AgePlace &place) const;
 
 private:
     QString m_typedAge;

@@ -100,14 +100,14 @@ bool Form2::showRowOfAge(const AgeSearch &search)
         return false; // the user has been told
 
     source->moveTo(shownBefore);
-    const std::optional<NearestAge> nearest = search.nearestAge(source->table());
-    const QString message = search.notFoundMessage(nearest);
-    if (!nearest) {
+    const AgePlace place = search.placeOnScale(source->table());
+    const QString message = search.notFoundMessage(place);
+    if (place.kind != AgePlace::Kind::Within) {
         m_messages.show(message);
         return false;
     }
     // The main window can have gone while the question was open.
-    return m_messages.ask(message) && source && source->moveTo(nearest->record);
+    return m_messages.ask(message) && source && source->moveTo(place.record);
 }
 
 void Form2::offerAnotherTry()
