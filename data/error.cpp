@@ -44,8 +44,16 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
         return QStringLiteral("Книгу «%1» изменила другая программа. Изменения не сохранены; обновите данные и повторите ввод.").arg(detail);
     case ErrorCode::CannotEdit:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
+    case ErrorCode::ReadOnly:
+        return QStringLiteral("Книга «%1» только для чтения: файл защищён от записи. Изменения не сохранены.").arg(detail);
+    case ErrorCode::LockedByOther:
+        // detail: «the workbook» and who has it open
+        return QStringLiteral("Книгу %1. Изменения не сохранены: закройте книгу в той программе и повторите ввод.").arg(detail);
+    case ErrorCode::Busy:
+        return QStringLiteral("Книгу «%1» сейчас сохраняет другая программа. Изменения не сохранены; попробуйте ещё раз чуть позже.").arg(detail);
     case ErrorCode::WriteFailed:
-        return QStringLiteral("Не удалось сохранить книгу «%1». Книга не изменена.").arg(detail);
+        // detail: «the workbook»: the reason
+        return QStringLiteral("Не удалось сохранить книгу %1. Книга не изменена.").arg(detail);
     }
     return detail;
 }

@@ -27,6 +27,9 @@ enum class ErrorCode {
     NoSuchRecord,      // a record number outside the sheet
     ChangedOnDisk,     // the row was changed by another program since it was read
     CannotEdit,        // a cell the engine cannot rewrite safely (shared formula, array)
+    ReadOnly,          // the workbook file is protected against writing
+    LockedByOther,     // an office program (or another of ours) has the workbook open
+    Busy,              // another save held the workbook longer than a save waits
     WriteFailed,       // the new file could not be written or put in place
 };
 
@@ -46,6 +49,12 @@ using Result = std::expected<T, Error>;
 inline std::unexpected<Error> fail(ErrorCode code, const QString &detail = {}, qint64 offset = -1)
 {
     return std::unexpected(Error::make(code, detail, offset));
+}
+
+// A save that failed, with the reason: "на диске нет места".
+inline std::unexpected<Error> writeFailed(const QString &displayName, const QString &reason)
+{
+    return fail(ErrorCode::WriteFailed, QStringLiteral("«%1»: %2").arg(displayName, reason));
 }
 
 } // namespace orbelant

@@ -4,6 +4,8 @@
 #include "biff/workbookglobals.h"
 #include "numbertext.h"
 #include "ole/compounddocument.h"
+#include "ole/filereplace.h"
+#include "ole/officelocks.h"
 
 namespace orbelant {
 
@@ -102,7 +104,7 @@ Result<bool> unchangedOnDisk(QByteArrayView stream, const biff::WorkbookGlobals 
 } // namespace
 
 Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loaded, qsizetype record,
-                                      const std::vector<CellEdit> &edits)
+                                      const std::vector<CellEdit> &edits, Saver saver)
 {
     if (record < 0 || record >= loaded.recordCount())
         return fail(ErrorCode::NoSuchRecord, QString::number(record + 1));
@@ -117,6 +119,13 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
         return cells;
     if (loaded.notSaveable)
         return std::unexpected(*loaded.notSaveable);
+    if (auto writable = checkWritable(path); !writable)
+        return std::unexpected(writable.error());
+    auto lock = SaveLock::acquire(path, SaveLockWait);
+    if (!lock)
+        return std::unexpected(lock.error());
+    if (const auto holder = otherProgramHolding(path, saver == Saver::Tool))
+        return fail(ErrorCode::LockedByOther, *holder);
 
     auto document = CompoundDocument::open(path);
     if (!document)

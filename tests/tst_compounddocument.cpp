@@ -13,7 +13,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace orbelant;
@@ -141,9 +140,6 @@ QByteArray chainedContainer(int siblings)
 
 const QByteArray ExcelClassId = QByteArray::fromHex("2008020000000000c000000000000046");
 const QByteArray CustomClassId = QByteArray::fromHex("00112233445566778899aabbccddeeff");
-
-// QFile::permissions() also reports the current user's rights; compare the mode bits only.
-constexpr int OwnerGroupOther = 0x7077;
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -455,90 +451,6 @@ private slots:
             if (rewritten)
                 QVERIFY2(CompoundDocument::fromBytes(*rewritten, name), qPrintable(name));
         }
-    }
-
-    void savesInPlaceKeepingPermissions_data()
-    {
-        QTest::addColumn<int>("permissions");
-        QTest::newRow("rw-r-----") << int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
-        QTest::newRow("rw-------") << int(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        QTest::newRow("rw-rw-r--") << int(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                                           | QFileDevice::WriteGroup | QFileDevice::ReadOther);
-    }
-    void savesInPlaceKeepingPermissions()
-    {
-        QFETCH(int, permissions);
-        const QString path = m_dir.filePath(QStringLiteral("права.xls"));
-        QVERIFY(writeFile(path, "old"));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(permissions)));
-
-        QVERIFY(saveFileAtomically(path, "new content"));
-        QCOMPARE(testsupport::readAll(path), QByteArray("new content"));
-        QCOMPARE(int(QFile::permissions(path) & OwnerGroupOther), permissions);
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-
-    void saveWritesThroughASymbolicLink()
-    {
-        const QString target = m_dir.filePath(QStringLiteral("target.xls"));
-        const QString link = m_dir.filePath(QStringLiteral("link.xls"));
-        QVERIFY(writeFile(target, "old"));
-        QVERIFY(QFile::link(target, link));
-
-        QVERIFY(saveFileAtomically(link, "new"));
-        QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(testsupport::readAll(target), QByteArray("new"));
-
-        const QString dangling = m_dir.filePath(QStringLiteral("dangling.xls"));
-        QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("nowhere.xls")), dangling));
-        QVERIFY(!saveFileAtomically(dangling, "new"));
-        QVERIFY(QFileInfo(dangling).isSymLink());
-    }
-
-    void failedSaveLeavesTheOldFile_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("folder does not exist") << "missing folder";
-        QTest::newRow("destination is a folder") << "folder";
-        QTest::newRow("disk full while writing") << "file size limit";
-    }
-    void failedSaveLeavesTheOldFile()
-    {
-        QFETCH(QString, how);
-        QTemporaryDir folder;
-        QString path = folder.filePath(QStringLiteral("книга.xls"));
-        const QByteArray old("old workbook");
-        QVERIFY(writeFile(path, old));
-        const QByteArray replacement(256 * 1024, 'x');
-
-        Result<void> saved;
-        if (how == QLatin1String("missing folder")) {
-            path = folder.filePath(QStringLiteral("нет/книга.xls"));
-            saved = saveFileAtomically(path, replacement);
-        } else if (how == QLatin1String("folder")) {
-            path = folder.filePath(QStringLiteral("папка.xls"));
-            QVERIFY(QDir().mkpath(path));
-            saved = saveFileAtomically(path, replacement);
-            QVERIFY(QFileInfo(path).isDir());
-        } else {
-            // A write that fails half way, as on a full disk: the file size limit makes
-            // write() fail with EFBIG once the temporary file reaches 64 KiB.
-            rlimit previous{};
-            QCOMPARE(getrlimit(RLIMIT_FSIZE, &previous), 0);
-            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = previous;
-            small.rlim_cur = 64 * 1024;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-            saved = saveFileAtomically(path, replacement);
-            setrlimit(RLIMIT_FSIZE, &previous);
-            std::signal(SIGXFSZ, oldHandler);
-        }
-
-        QVERIFY(!saved);
-        QCOMPARE(saved.error().code, ErrorCode::WriteFailed);
-        QVERIFY2(saved.error().message.contains(QFileInfo(path).fileName()), qPrintable(saved.error().message));
-        QCOMPARE(testsupport::readAll(folder.filePath(QStringLiteral("книга.xls"))), old);
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 1); // no temporary file left behind
     }
 
 private:

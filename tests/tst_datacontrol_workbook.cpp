@@ -159,6 +159,8 @@ void TestDataControlWorkbook::refusedStoreLeavesTheFileUnchanged_data()
     QTest::addColumn<ErrorCode>("expected");
     QTest::newRow("a word in Возраст") << "много" << false << ErrorCode::NotANumber;
     QTest::newRow("row changed by another program") << "175" << true << ErrorCode::ChangedOnDisk;
+    QTest::newRow("file protected against writing") << "175" << false << ErrorCode::ReadOnly;
+    QTest::newRow("damaged container, shown but never saved") << "175" << false << ErrorCode::DamagedReadOnly;
 }
 
 void TestDataControlWorkbook::refusedStoreLeavesTheFileUnchanged()
@@ -167,9 +169,19 @@ void TestDataControlWorkbook::refusedStoreLeavesTheFileUnchanged()
     QFETCH(bool, changedElsewhere);
     QFETCH(ErrorCode, expected);
     QVERIFY(writeWorkbook(path(), {row(174.7, "Тоарский", ""), row(182.7, "Плинсбахский", "")}));
+    if (expected == ErrorCode::DamagedReadOnly) { // the allocation table claims 2^31 sectors more
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadWrite) && file.seek(47) && file.putChar(char(0x80)));
+    }
     open();
+    // A damaged workbook is announced once when it opens, and no lock file is kept for it.
+    QCOMPARE(m_messages.shown.size(), expected == ErrorCode::DamagedReadOnly ? 1 : 0);
+    QCOMPARE(QFile::exists(QStringLiteral(".~lock.зендра.xls#")), expected != ErrorCode::DamagedReadOnly);
+    m_messages.shown.clear();
     if (changedElsewhere)
         QVERIFY(writeWorkbook(path(), {row(174.1, "Тоарский", ""), row(182.7, "Плинсбахский", "")}));
+    if (expected == ErrorCode::ReadOnly)
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup));
     const QByteArray before = readAll(path());
     m_age->clear();
     typeText(m_age, typedAge);
@@ -180,7 +192,10 @@ void TestDataControlWorkbook::refusedStoreLeavesTheFileUnchanged()
     QCOMPARE(m_data->currentRecord(), 0);
     QCOMPARE(m_age->text(), typedAge);
     QCOMPARE(readAll(path()), before);
-    const QString sign = expected == ErrorCode::ChangedOnDisk ? QStringLiteral("другая программа") : typedAge;
+    const QString sign = expected == ErrorCode::ChangedOnDisk     ? QStringLiteral("другая программа")
+                         : expected == ErrorCode::ReadOnly        ? QStringLiteral("только для чтения")
+                         : expected == ErrorCode::DamagedReadOnly ? QStringLiteral("повреждён")
+                                                                  : typedAge;
     QVERIFY2(m_messages.shown.front().contains(sign), qPrintable(m_messages.shown.front()));
 }
 
@@ -228,6 +243,11 @@ void TestDataControlWorkbook::sampleWorkbookOpens()
     QVERIFY(!m_stage->text().isEmpty() || !m_note->toPlainText().isEmpty() || !m_age->text().isEmpty());
     QVERIFY(m_data->prepareToClose());
     QCOMPARE(readAll(path()), readAll(sample)); // looking changes nothing
+
+    // While open, a lock file tells office programs; it goes when the window does.
+    QVERIFY(QFile::exists(QStringLiteral(".~lock.зендра.xls#")));
+    m_window.reset();
+    QVERIFY(!QFile::exists(QStringLiteral(".~lock.зендра.xls#")));
 }
 
 QTEST_MAIN(TestDataControlWorkbook)

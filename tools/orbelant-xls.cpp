@@ -112,10 +112,22 @@ int set(const QString &path, const QString &sheet, const QString &recordText, co
     const qsizetype column = table->columnIndex(columnName);
     if (column < 0)
         return failWith(Error::make(ErrorCode::UnknownColumn, columnName).message);
-    const auto stored = storeRecord(path, *table, record, {CellEdit{column, text}});
+    const auto stored = storeRecord(path, *table, record, {CellEdit{column, text}}, Saver::Tool);
     if (!stored)
         return failWith(stored.error().message);
     return ExitOk;
+}
+
+
+// The arguments as given: Qt's decoding drops a byte order mark at the start of one,
+// which a text to be stored may well hold.
+QStringList argumentsAsGiven(const QCoreApplication &app, int argc, char *argv[])
+{
+    QStringList args = app.arguments();
+    for (int i = 1; i < argc && i < args.size(); ++i)
+        if (QByteArrayView(argv[i]).startsWith("\xEF\xBB\xBF") && !args[i].startsWith(QChar(0xFEFF)))
+            args[i].prepend(QChar(0xFEFF));
+    return args.mid(1);
 }
 
 } // namespace
@@ -123,7 +135,7 @@ int set(const QString &path, const QString &sheet, const QString &recordText, co
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    const QStringList args = argumentsAsGiven(app, argc, argv);
     if (args.size() >= 2 && args.size() <= 3 && args[0] == QLatin1String("dump"))
         return dump(args[1], args.value(2, DefaultSheet));
     if (args.size() == 4 && args[0] == QLatin1String("find"))

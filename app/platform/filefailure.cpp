@@ -1,4 +1,5 @@
 #include "filefailure.h"
+#include "ole/filereplace.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,37 +10,16 @@ namespace orbelant {
 
 namespace {
 
-// The reasons the system names itself. Qt's Windows file engine does not set errno, so
-// there the reason is found by looking at the file and its disk instead.
+// The reasons the system names itself (the engine's words for its error codes). Qt's
+// Windows file engine does not set errno, so there the reason is found by looking at the
+// file and its disk instead.
 QString systemReason([[maybe_unused]] int systemError)
 {
 #ifndef Q_OS_WIN
-    switch (systemError) {
-    case EISDIR:
-        return QStringLiteral("на месте файла находится папка");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав на запись");
-    case EROFS:
-        return QStringLiteral("диск доступен только для чтения");
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("на диске нет места");
-    case ENOENT:
-    case ENOTDIR:
-        return QStringLiteral("папка не найдена");
-    case EBUSY:
-    case ETXTBSY:
-        return QStringLiteral("файл занят другой программой");
-    case EFBIG:
-        return QStringLiteral("файл слишком велик");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода на диске");
-    default:
-        break;
-    }
-#endif
+    return systemErrorReason(systemError);
+#else
     return {};
+#endif
 }
 
 QString reasonFor(const QFile &file, int systemError, qint64 bytesNeeded)

@@ -1,12 +1,12 @@
 #include "compounddocument.h"
 #include "containercheck.h"
+#include "filereplace.h"
 #include "../bytereader.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
 #include <QList>
-#include <QSaveFile>
 
 #include <functional>
 #include <utility>
@@ -78,10 +78,26 @@ struct OpenedContainer {
     bool complete = true; // libgsf sees every entry the directory links
 };
 
+void dropMessage(const gchar *, GLogLevelFlags, const gchar *, gpointer) {}
+
+// libgsf (and GLib under it) print warnings about damaged containers to the terminal; our
+// own error value is the one message the user gets.
+void silenceLibgsf()
+{
+    static const bool silenced = [] {
+        const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char *domain : {"libgsf", "libgsf:msole", "GLib", "GLib-GObject"})
+            g_log_set_handler(domain, levels, dropMessage, nullptr);
+        return true;
+    }();
+    Q_UNUSED(silenced);
+}
+
 // Opens the container over `fileBytes` without copying them; the caller keeps them alive
 // for as long as the returned root (and anything read from it) lives.
 Result<OpenedContainer> openRoot(const QByteArray &fileBytes, const QString &displayName)
 {
+    silenceLibgsf();
     const auto complete = checkContainer(FileBytes::fromMemory(fileBytes), displayName);
     if (!complete)
         return std::unexpected(complete.error());
@@ -264,7 +280,10 @@ private:
         return {};
     }
 
-    std::unexpected<Error> writeFailed() const { return fail(ErrorCode::WriteFailed, m_displayName); }
+    std::unexpected<Error> writeFailed() const
+    {
+        return orbelant::writeFailed(m_displayName, QStringLiteral("не удалось собрать новый файл книги"));
+    }
 
     QString m_displayName;
     int m_workbookIndex;
@@ -402,35 +421,12 @@ Result<QByteArray> CompoundDocument::withWorkbookStream(const QByteArray &stream
 
 Result<void> CompoundDocument::saveWithWorkbookStream(const QString &path, const QByteArray &stream) const
 {
-    return buildWithWorkbookStream(stream, [&](QByteArrayView bytes) { return saveFileAtomically(path, bytes); });
+    return buildWithWorkbookStream(stream, [&](QByteArrayView bytes) { return replaceFileAtomically(path, bytes); });
 }
 
 QByteArray CompoundDocument::takeWorkbookStream()
 {
     return std::exchange(d->workbookStream, QByteArray());
-}
-
-Result<void> saveFileAtomically(const QString &path, QByteArrayView bytes)
-{
-    const QFileInfo info(path);
-    const QString displayName = info.fileName().isEmpty() ? path : info.fileName();
-    // A symbolic link stays a link: we write to the file it points at, and refuse a link
-    // that points nowhere rather than turn it into a regular file.
-    const QString target = info.isSymLink() ? info.canonicalFilePath() : path;
-    if (target.isEmpty() || QFileInfo(target).isDir())
-        return fail(ErrorCode::WriteFailed, displayName);
-
-    // QSaveFile gives the new file the old one's permissions before renaming it.
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(ErrorCode::WriteFailed, displayName);
-    if (file.write(bytes.data(), bytes.size()) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return fail(ErrorCode::WriteFailed, displayName);
-    }
-    if (!file.commit())
-        return fail(ErrorCode::WriteFailed, displayName);
-    return {};
 }
 
 } // namespace orbelant

@@ -34,7 +34,7 @@ public:
     // A complete new compound file: this one with the Workbook stream replaced by
     // `stream` (under its original name), everything else copied, CLSIDs kept.
     Result<QByteArray> withWorkbookStream(const QByteArray &stream) const;
-    // The same, saved straight over `path` with saveFileAtomically() without a copy of
+    // The same, saved straight over `path` with replaceFileAtomically() without a copy of
     // the new file in memory.
     Result<void> saveWithWorkbookStream(const QString &path, const QByteArray &stream) const;
 
@@ -45,9 +45,5 @@ private:
     explicit CompoundDocument(std::unique_ptr<Private> d);
     std::unique_ptr<Private> d;
 };
-
-// Writes `bytes` to a new file in the same folder, flushes it and renames it over `path`,
-// keeping the old file's permissions. On any failure the old file is left untouched.
-Result<void> saveFileAtomically(const QString &path, QByteArrayView bytes);
 
 } // namespace orbelant

@@ -1,6 +1,7 @@
 #include "datacontrol.h"
 
 #include "navigationbar.h"
+#include "ole/officelocks.h"
 #include "services.h"
 #include "sheetaccess.h"
 
@@ -67,6 +68,7 @@ bool DataControl::Refresh()
     if (!leaveCurrentRecord(WhenRefused::OfferToDrop, QStringLiteral("Обновить данные без сохранения изменений?")))
         return false;
 
+    m_lockFile.reset(); // the workbook is closed until it is read again
     m_path = QDir::current().absoluteFilePath(m_databaseName);
     Result<SheetTable> read = m_sheets->read(m_path, m_recordSource);
     m_open = read.has_value();
@@ -78,6 +80,10 @@ bool DataControl::Refresh()
         m_messages->show(read.error().message, MessageBoxService::Icon::Critical);
         return false;
     }
+    if (m_table.notSaveable)
+        m_messages->show(m_table.notSaveable->message, MessageBoxService::Icon::Critical);
+    else
+        m_lockFile = m_sheets->markOpen(m_path);
     reportMissingColumns();
     return true;
 }

@@ -12,6 +12,7 @@
 #include "writeback.h"
 
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 namespace orbelant {
@@ -19,6 +20,7 @@ namespace orbelant {
 class MessageBoxService;
 class NavigationBar;
 class SheetAccess;
+class WorkbookLockFile;
 
 class DataControl final : public QWidget {
     Q_OBJECT
@@ -61,7 +63,9 @@ public:
     // Stores the edits of the current row, then (re-)opens the workbook and makes its
     // first row current. Also opens the workbook the first time. When the edits are
     // refused the user may keep them (false, nothing re-read) or let them go. A workbook
-    // that cannot be opened is reported in a message box and leaves the fields empty.
+    // that cannot be opened is reported in a message box and leaves the fields empty; one
+    // that can be shown but never saved (a damaged file) is shown after a message saying so.
+    // While the workbook is open, a lock file beside it tells office programs so.
     bool Refresh();
 
     // These make another row current after storing the current row's edits. They return
@@ -107,6 +111,7 @@ private:
     bool m_open = false;
     qsizetype m_current = -1;
     std::vector<BoundField> m_fields;
+    std::unique_ptr<WorkbookLockFile> m_lockFile;
 };
 
 } // namespace orbelant

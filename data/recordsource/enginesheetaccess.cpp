@@ -22,4 +22,9 @@ Result<std::optional<qsizetype>> EngineSheetAccess::findFirst(const SheetTable &
     return orbelant::findFirst(table, criterion, from);
 }
 
+std::unique_ptr<WorkbookLockFile> EngineSheetAccess::markOpen(const QString &path)
+{
+    return WorkbookLockFile::create(path);
+}
+
 } // namespace orbelant

@@ -4,9 +4,11 @@
 // be tested without files.
 
 #include "error.h"
+#include "ole/officelocks.h"
 #include "sheettable.h"
 #include "writeback.h"
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -22,6 +24,9 @@ public:
     // The first record at or after `from` that meets `criterion`; nullopt when none does.
     virtual Result<std::optional<qsizetype>> findFirst(const SheetTable &table, const QString &criterion,
                                                        qsizetype from) = 0;
+    // Tells office programs that the workbook is open here, for as long as the result
+    // lives; nothing when that cannot be done.
+    virtual std::unique_ptr<WorkbookLockFile> markOpen(const QString &) { return nullptr; }
 };
 
 // The workbook engine of data/: readSheet, storeRecord and findFirst.
@@ -32,6 +37,7 @@ public:
                                     const std::vector<CellEdit> &edits) override;
     Result<std::optional<qsizetype>> findFirst(const SheetTable &table, const QString &criterion,
                                                qsizetype from) override;
+    std::unique_ptr<WorkbookLockFile> markOpen(const QString &path) override;
 };
 
 } // namespace orbelant
