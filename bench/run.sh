@@ -104,7 +104,7 @@ whole() {
         start=$(date +%s%N)
         /usr/bin/time -f %M -o "$work/rss" "$@" >/dev/null 2>&1 || true
         end=$(date +%s%N)
-        echo "$(( (end - start) / 1000 )) $(cat "$work/rss")"
+        echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/rss")"
     done >"$work/whole"
     sort -n -k1,1 "$work/whole" | awk '{ t[NR] = $1 } END { printf "%.1f ", t[int((NR + 1) / 2)] / 1000 }'
     sort -n -k2,2 "$work/whole" | awk '{ m[NR] = $2 } END { printf "%d\n", m[int((NR + 1) / 2)] }'
