@@ -1,0 +1,558 @@
+#!/usr/bin/python3
+"""An independent look at workbooks for the engine tests: xlwt makes them, xlrd reads them,
+and a checker of our own (it shares no code with the engine) checks every record of a
+Workbook stream that holds a position or a count.
+
+Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
+
+  xls_oracle.py make OUT.xls           writes a workbook with xlwt from JSON on stdin:
+      {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows": [["Эра", 66.0,
+       null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]]}]}
+      ("blocks": rows in blocks with INDEX and DBCELL records, as Excel writes them)
+  xls_oracle.py make                   the same for {"OUT.xls": description, ...} on stdin
+  xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
+      or refused), "tables" (every worksheet as `orbelant-xls dump` prints it), "entries"
+      (the container's streams and storages with a hash of each), "problems" (what the
+      checker finds wrong in the stream) and "counts" (LABELSST cells, SST totals)
+
+Tables: the used range is the first to last row and column holding a value (empty texts
+are no value); its first row names the columns (blank: F + position); numbers in the
+fewest digits with a decimal comma, dates dd.mm.yyyy [hh:mm:ss], ИСТИНА/ЛОЖЬ, errors in
+Russian; tab, line breaks and backslash escaped.
+"""
+
+import datetime
+import hashlib
+import json
+import os
+import struct
+import sys
+
+import xlrd
+import xlrd.book
+import xlrd.compdoc
+import xlwt
+import xlwt.CompoundDoc
+
+QUIET = open(os.devnull, "w")
+
+# ---- Making workbooks ------------------------------------------------------------------
+
+
+def make(description, out_path):
+    book = xlwt.Workbook(encoding="utf-8")
+    book.dates_1904 = bool(description.get("date1904"))
+    styles = {}
+
+    def style(number_format):
+        if number_format not in styles:
+            styles[number_format] = xlwt.easyxf(num_format_str=number_format)
+        return styles[number_format]
+
+    for sheet_description in description["sheets"]:
+        sheet = book.add_sheet(sheet_description["name"], cell_overwrite_ok=True)
+        for r, row in enumerate(sheet_description.get("rows", [])):
+            for c, cell in enumerate(row):
+                if isinstance(cell, dict) and "date" in cell:
+                    moment = datetime.datetime.strptime(cell["date"], "%Y-%m-%d")
+                    sheet.write(r, c, moment, style(cell.get("format", "DD.MM.YYYY")))
+                elif isinstance(cell, dict):
+                    sheet.write(r, c, float(cell["number"]), style(cell.get("format", "General")))
+                elif cell is not None:
+                    sheet.write(r, c, cell)
+    if not description.get("blocks"):
+        book.save(out_path)
+        return
+    xlwt.CompoundDoc.XlsDoc().save(out_path, in_blocks(book.get_biff_data()))
+
+
+def record(rid, data):
+    return struct.pack("<HH", rid, len(data)) + data
+
+
+def in_blocks(stream):
+    """The stream as Excel lays out a worksheet: an INDEX after the BOF, then blocks of the
+    ROW records of up to 32 rows (row // 32 alike), their cells and a DBCELL (xlwt writes
+    neither INDEX nor DBCELL)."""
+    recs = records(stream)
+    globals_end = next(i for i, (_, rid, _) in enumerate(recs) if rid == EOF) + 1
+    out_globals = [(rid, data) for _, rid, data in recs[:globals_end]]
+    sheets, i = [], globals_end
+    while i < len(recs):
+        j = next(k for k in range(i, len(recs)) if recs[k][1] == EOF)
+        sheets.append([(rid, data) for _, rid, data in recs[i:j + 1]])
+        i = j + 1
+    laid_out = [lay_out(sheet) for sheet in sheets]
+    # The globals keep their size: BOUNDSHEET positions are filled in place.
+    position = sum(4 + len(data) for _, data in out_globals)
+    starts = []
+    for sheet in laid_out:
+        starts.append(position)
+        position += sum(len(r) for r in sheet(0))
+    out = b""
+    sheet_number = 0
+    for rid, data in out_globals:
+        if rid == BOUNDSHEET:
+            data = struct.pack("<I", starts[sheet_number]) + data[4:]
+            sheet_number += 1
+        out += record(rid, data)
+    for sheet, start in zip(laid_out, starts):
+        out += b"".join(sheet(start))
+    return out
+
+
+def lay_out(sheet):
+    """A function from the sheet's start position to its records in blocks."""
+    bof, eof = sheet[0], sheet[-1]
+    rows, cells, prefix, suffix = [], [], [], []
+    for rid, data in sheet[1:-1]:
+        in_body = rid == ROW or rid in CELLS or (rid in ATTACHED and cells)
+        if in_body and not suffix:
+            (rows if rid == ROW else cells).append((rid, data))
+        elif rows or cells:
+            suffix.append((rid, data))
+        else:
+            prefix.append((rid, data))
+    groups = {}
+    for rid, data in rows:
+        groups.setdefault(struct.unpack_from("<H", data, 0)[0] // ROWS_PER_BLOCK, []).append(data)
+    row_of = [None]
+    for rid, data in cells:
+        row_of.append(struct.unpack_from("<H", data, 0)[0] if rid in CELLS else row_of[-1])
+    row_of = row_of[1:]
+    used = [struct.unpack_from("<H", d, 0)[0] for d in (data for _, data in rows)]
+
+    def build(start):
+        index_size = 4 + 16 + 4 * len(groups)
+        position = start + 4 + len(bof[1]) + index_size
+        head = [record(*bof), None]
+        defcolwidth = 0
+        for rid, data in prefix:
+            defcolwidth = position if rid == DEFCOLWIDTH else defcolwidth
+            head.append(record(rid, data))
+            position += 4 + len(data)
+        blocks, dbcells = [], []
+        for block in sorted(groups):
+            block_rows = groups[block]
+            first_row = position
+            chunk = [record(ROW, data) for data in block_rows]
+            position += sum(len(r) for r in chunk)
+            second_row = first_row + len(chunk[0])
+            numbers = [struct.unpack_from("<H", data, 0)[0] for data in block_rows]
+            offsets, previous = [], second_row
+            for number in numbers:
+                members = [k for k, r in enumerate(row_of) if r == number]
+                here = position
+                for k in members:
+                    chunk.append(record(*cells[k]))
+                    position += 4 + len(cells[k][1])
+                offsets.append(here - previous)
+                previous = here
+            dbcells.append(position)
+            dbcell = struct.pack("<I", position - first_row) + b"".join(struct.pack("<H", o) for o in offsets)
+            chunk.append(record(DBCELL, dbcell))
+            position += 4 + len(dbcell)
+            blocks.extend(chunk)
+        first, end = (min(used), max(used) + 1) if used else (0, 0)
+        head[1] = record(INDEX, struct.pack("<IIII", 0, first, end, defcolwidth) +
+                         b"".join(struct.pack("<I", p) for p in dbcells))
+        return head + blocks + [record(rid, data) for rid, data in suffix] + [record(*eof)]
+    return build
+
+
+# ---- Tables as the engine shows them -----------------------------------------------------
+
+ERRORS = {0x00: "#ПУСТО!", 0x07: "#ДЕЛ/0!", 0x0F: "#ЗНАЧ!", 0x17: "#ССЫЛКА!", 0x1D: "#ИМЯ?", 0x24: "#ЧИСЛО!",
+          0x2A: "#Н/Д"}
+
+
+def number_text(value):
+    if value == 0:
+        return "0"
+    text = repr(float(value))
+    if "e" in text:
+        mantissa, exponent = text.split("e")
+        mantissa = mantissa[:-2] if mantissa.endswith(".0") else mantissa
+        exponent = int(exponent)
+        return "%sE%s%02d" % (mantissa.replace(".", ","), "-" if exponent < 0 else "+", abs(exponent))
+    return (text[:-2] if text.endswith(".0") else text).replace(".", ",")
+
+
+def date_text(serial, datemode):
+    if serial < 0 or serial >= 2958466:
+        return number_text(serial)
+    day, second = divmod(round(serial * 86400), 86400)
+    time = "%02d:%02d:%02d" % (second // 3600, second // 60 % 60, second % 60)
+    if day == 0 and datemode == 0:
+        return time
+    if datemode == 1:
+        date = datetime.date(1904, 1, 1) + datetime.timedelta(days=day)
+    elif day == 60:
+        return "29.02.1900" + ("" if second == 0 else " " + time)
+    else:
+        date = datetime.date(1899, 12, 31 if day < 60 else 30) + datetime.timedelta(days=day)
+    text = date.strftime("%d.%m.") + "%04d" % date.year
+    return text if second == 0 else text + " " + time
+
+
+def cell_text(cell, datemode):
+    kind = cell.ctype
+    if kind == xlrd.XL_CELL_NUMBER:
+        return number_text(cell.value)
+    if kind == xlrd.XL_CELL_DATE:
+        return date_text(cell.value, datemode)
+    if kind == xlrd.XL_CELL_TEXT:
+        return cell.value
+    if kind == xlrd.XL_CELL_BOOLEAN:
+        return "ИСТИНА" if cell.value else "ЛОЖЬ"
+    if kind == xlrd.XL_CELL_ERROR:
+        return ERRORS.get(cell.value, "#Н/Д")
+    return ""
+
+
+def escaped(text):
+    return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
+
+
+def table_text(sheet, datemode):
+    cells = {}
+    for r in range(sheet.nrows):
+        for c, cell in enumerate(sheet.row(r)):
+            text = cell_text(cell, datemode)
+            if text != "":
+                cells[(r, c)] = text
+    if not cells:
+        return "\n"
+    top, bottom = min(r for r, _ in cells), max(r for r, _ in cells)
+    left, right = min(c for _, c in cells), max(c for _, c in cells)
+    header = [escaped(cells.get((top, c), "").strip()) or "F%d" % (c - left + 1) for c in range(left, right + 1)]
+    lines = ["\t".join(header)]
+    for r in range(top + 1, bottom + 1):
+        lines.append("\t".join(escaped(cells.get((r, c), "")) for c in range(left, right + 1)))
+    return "\n".join(lines) + "\n"
+
+
+def open_book(data):
+    """xlrd as it is, else without its check for sectors claimed twice and without defined
+    names (some writers' small-block chain runs on into the Workbook stream; xlrd 1.2
+    stumbles over some NAME formulas)."""
+    try:
+        return "strict", xlrd.open_workbook(file_contents=data, logfile=QUIET)
+    except Exception as error:
+        if "encrypted" in str(error).lower():
+            return "encrypted", None
+    locate = xlrd.compdoc.CompDoc._locate_stream
+    epilogue = xlrd.book.Book.names_epilogue
+
+    def locate_fresh(self, *args, **kwargs):
+        self.seen = [0] * len(self.seen)
+        return locate(self, *args, **kwargs)
+    xlrd.compdoc.CompDoc._locate_stream = locate_fresh
+    xlrd.book.Book.names_epilogue = lambda self: None
+    try:
+        return "lenient", xlrd.open_workbook(file_contents=data, logfile=QUIET)
+    except Exception:
+        return "refused", None
+    finally:
+        xlrd.compdoc.CompDoc._locate_stream = locate
+        xlrd.book.Book.names_epilogue = epilogue
+
+
+# ---- The container -----------------------------------------------------------------------
+
+def entries(data):
+    """Every storage and stream below the root, depth first, with a hash of each stream;
+    and the root's Workbook (else Book) stream."""
+    doc = xlrd.compdoc.CompDoc(data, logfile=QUIET)
+    found, workbook = [], {}
+
+    def visit(did, prefix):
+        node = doc.dirlist[did]
+        path = prefix + node.name
+        if node.etype == 1:
+            found.append({"path": path, "sha1": ""})
+            for child in node.children:
+                visit(child, path + "/")
+        elif node.etype == 2:
+            content = doc.get_named_stream(path) or b""
+            found.append({"path": path, "sha1": hashlib.sha1(content).hexdigest()})
+            if not prefix:
+                workbook[path.lower()] = content
+
+    for child in doc.dirlist[0].children:
+        visit(child, "")
+    return found, workbook.get("workbook", workbook.get("book"))
+
+
+# ---- The Workbook stream's bookkeeping ---------------------------------------------------
+
+BOF, EOF, BOUNDSHEET, SST, CONTINUE, EXTSST = 0x0809, 0x000A, 0x0085, 0x00FC, 0x003C, 0x00FF
+INDEX, DIMENSIONS, ROW, DBCELL, DEFCOLWIDTH, LABELSST = 0x020B, 0x0200, 0x0208, 0x00D7, 0x0055, 0x00FD
+CELLS = {0x00FD, 0x0204, 0x00D6, 0x0203, 0x027E, 0x00BD, 0x0205, 0x0201, 0x00BE, 0x0006}
+ATTACHED = {0x0207, 0x04BC, 0x0221, 0x0236}  # STRING, SHRFMLA, ARRAY, TABLE follow their FORMULA
+MULTIPLE = {0x00BD: 6, 0x00BE: 2}
+ROWS_PER_BLOCK = 32
+
+
+def records(stream):
+    pos, found = 0, []
+    while pos + 4 <= len(stream):
+        rid, length = struct.unpack_from("<HH", stream, pos)
+        if rid == 0 and length == 0:
+            break  # padding after the last EOF
+        found.append((pos, rid, stream[pos + 4:pos + 4 + length]))
+        pos += 4 + length
+    return found
+
+
+def span(rid, data):
+    row, first = struct.unpack_from("<HH", data, 0)
+    last = first + (len(data) - 6) // MULTIPLE[rid] - 1 if rid in MULTIPLE else first
+    return row, first, last
+
+
+def string_starts(chain):
+    """The stream position where each shared string's header starts."""
+    data = [d for _, d in chain]
+    seg, off, starts = 0, 8, []
+
+    def raw(n):
+        nonlocal seg, off
+        out = b""
+        while len(out) < n:
+            if off >= len(data[seg]):
+                seg, off = seg + 1, 0
+            take = min(n - len(out), len(data[seg]) - off)
+            out, off = out + data[seg][off:off + take], off + take
+        return out
+
+    for _ in range(struct.unpack_from("<I", data[0], 4)[0]):
+        if off >= len(data[seg]):
+            seg, off = seg + 1, 0
+        starts.append(chain[seg][0] + 4 + off)
+        count, flags = struct.unpack("<HB", raw(3))
+        runs = struct.unpack("<H", raw(2))[0] if flags & 8 else 0
+        extra = struct.unpack("<I", raw(4))[0] if flags & 4 else 0
+        high, left = flags & 1, count
+        while left:
+            if off >= len(data[seg]):
+                seg, off = seg + 1, 1
+                high = data[seg][0] & 1
+            take = min(left, (len(data[seg]) - off) // (2 if high else 1))
+            off, left = off + take * (2 if high else 1), left - take
+        raw(4 * runs + extra)
+    return starts
+
+
+def check_strings(recs, globals_end, problems, counts):
+    chain = []
+    for i in range(globals_end):
+        if recs[i][1] == SST:
+            chain = [(recs[i][0], recs[i][2])]
+            for pos, rid, data in recs[i + 1:]:
+                if rid != CONTINUE:
+                    break
+                chain.append((pos, data))
+    if not chain:
+        return
+    starts = string_starts(chain)
+    total, unique = struct.unpack_from("<II", chain[0][1], 0)
+    counts.update(sst_total=total, sst_unique=unique, strings=len(starts))
+    if unique != len(starts):
+        problems.append("SST says %d strings, holds %d" % (unique, len(starts)))
+    for pos, rid, data in recs[:globals_end]:
+        if rid != EXTSST:
+            continue
+        per_bucket = struct.unpack_from("<H", data, 0)[0]
+        buckets = (len(data) - 2) // 8
+        if per_bucket == 0 or buckets < (len(starts) + per_bucket - 1) // per_bucket:
+            problems.append("EXTSST has %d buckets of %d for %d strings" % (buckets, per_bucket, len(starts)))
+            continue
+        for b in range(buckets):
+            at, within = struct.unpack_from("<IH", data, 2 + 8 * b)
+            k = b * per_bucket
+            if k >= len(starts):
+                break  # Excel leaves unused buckets as they were
+            home = max(p for p, _ in chain if p < starts[k])
+            if (at, within) != (starts[k], starts[k] - home):
+                problems.append("EXTSST bucket %d does not point at string %d" % (b, k))
+
+
+def covers(outer, inner):
+    """Whether the range `outer` (first, end) holds `inner`; "wider" when it holds it loosely.
+    Excel's own ranges may be wider than the cells (formatted empty cells count for it)."""
+    if outer == inner:
+        return "exact"
+    return "wider" if outer[0] <= inner[0] and inner[1] <= outer[1] else None
+
+
+def check_sheet(sheet, by_pos, problems, name):
+    """One worksheet's top-level records: cells in order and inside their ROW, DIMENSIONS and
+    INDEX over the used range, ROW records in blocks of at most 32, each block closed by a
+    DBCELL that finds its first ROW and each row's first cell, INDEX naming every DBCELL.
+    No message names a stream position, so that an edit elsewhere leaves them as they were."""
+    def fault(text):
+        problems.append("%s: %s" % (name, text))
+
+    def compare(what, stored, actual):
+        fit = covers(stored, actual)
+        if fit is None:
+            fault("%s %r does not hold %r" % (what, stored, actual))
+        elif fit == "wider":
+            fault("%s wider than its cells" % what)
+
+    cells = [(pos, span(rid, data)) for pos, rid, data in sheet if rid in CELLS]
+    rows = {struct.unpack_from("<H", data, 0)[0]: struct.unpack_from("<HH", data, 2)
+            for _, rid, data in sheet if rid == ROW}
+    keys = [(row, first) for _, (row, first, _) in cells]
+    if keys != sorted(keys) or len(set(keys)) != len(keys):
+        fault("cells out of order")
+    row_order = [struct.unpack_from("<H", data, 0)[0] for _, rid, data in sheet if rid == ROW]
+    if row_order != sorted(row_order) or len(set(row_order)) != len(row_order):
+        fault("ROW records out of order")
+
+    used_rows = {row for _, (row, _, _) in cells}
+    for row in sorted(used_rows):
+        extent = (min(f for _, (r, f, _) in cells if r == row), max(l for _, (r, _, l) in cells if r == row) + 1)
+        if rows and row not in rows:
+            fault("row %d has cells but no ROW record" % row)
+        elif row in rows:
+            compare("ROW %d" % row, rows[row], extent)
+    if cells:
+        row_range = (min(used_rows), max(used_rows) + 1)
+        column_range = (min(f for _, (_, f, _) in cells), max(l for _, (_, _, l) in cells) + 1)
+        for _, rid, data in sheet:
+            if rid == DIMENSIONS and len(data) >= 12:
+                first_row, end_row, first_column, end_column = struct.unpack_from("<IIHH", data, 0)
+                compare("DIMENSIONS rows", (first_row, end_row), row_range)
+                compare("DIMENSIONS columns", (first_column, end_column), column_range)
+            elif rid == INDEX and len(data) >= 16:
+                compare("INDEX rows", struct.unpack_from("<II", data, 4), row_range)
+
+    # Blocks: ROW records, then their rows' cells, then a DBCELL.
+    dbcells = [pos for pos, rid, _ in sheet if rid == DBCELL]
+    if dbcells:
+        block_rows, block_start = [], None
+        for pos, rid, data in sheet:
+            if rid == ROW:
+                if not block_rows:
+                    block_start = pos
+                block_rows.append(struct.unpack_from("<H", data, 0)[0])
+            elif rid in CELLS and span(rid, data)[0] not in block_rows:
+                fault("cell of row %d outside its row's block" % span(rid, data)[0])
+            elif rid == DBCELL:
+                if len(block_rows) > ROWS_PER_BLOCK:
+                    fault("block of %d rows" % len(block_rows))
+                if block_rows:
+                    check_dbcell(pos, data, block_start, block_rows, used_rows, by_pos, fault)
+                block_rows = []
+        if block_rows:
+            fault("rows from %d without a DBCELL" % block_rows[0])
+    for _, rid, data in sheet:
+        if rid != INDEX or len(data) < 16:
+            continue
+        defcolwidth = struct.unpack_from("<I", data, 12)[0]
+        if defcolwidth and by_pos.get(defcolwidth, (None,))[0] != DEFCOLWIDTH:
+            fault("INDEX does not point at DEFCOLWIDTH")
+        targets = list(struct.unpack_from("<%dI" % ((len(data) - 16) // 4), data, 16))
+        if targets != dbcells:
+            fault("INDEX names %d places, %d of them DBCELLs, the sheet has %d" %
+                  (len(targets), len(set(targets) & set(dbcells)), len(dbcells)))
+
+
+def check_dbcell(pos, data, block_start, block_rows, rows_with_cells, by_pos, fault):
+    """DBCELL: how far back its block's first ROW is, then for each row how far on its
+    first cell is: from the second ROW record, then from the previous row's first cell."""
+    first_row = block_rows[0]
+    if pos - struct.unpack_from("<I", data, 0)[0] != block_start:
+        fault("DBCELL of the block from row %d does not point back at its first ROW" % first_row)
+        return
+    offsets = struct.unpack_from("<%dH" % ((len(data) - 4) // 2), data, 4)
+    if len(offsets) != len(block_rows):
+        fault("DBCELL of the block from row %d has %d offsets for %d rows" % (first_row, len(offsets), len(block_rows)))
+        return
+    cursor = block_start + 4 + len(by_pos[block_start][1])
+    for offset, row in zip(offsets, block_rows):
+        cursor += offset  # a row without cells points where they would start
+        target = by_pos.get(cursor)
+        if row in rows_with_cells and not (target and target[0] in CELLS and span(*target)[0] == row):
+            fault("DBCELL of the block from row %d does not reach row %d's first cell" % (first_row, row))
+            return
+
+
+def check(stream):
+    problems, counts = [], {"labelsst": 0}
+    recs = records(stream)
+    if any(rid == 0x002F for _, rid, _ in recs):
+        return ["encrypted"], counts
+    if not recs or recs[0][1] != BOF or struct.unpack_from("<H", recs[0][2], 0)[0] != 0x0600:
+        return ["not BIFF8"], counts
+    by_pos = {pos: (rid, data) for pos, rid, data in recs}
+    for pos, rid, data in recs:
+        if len(data) > 8224:
+            problems.append("record 0x%04X longer than 8224 bytes" % rid)
+    globals_end = next(i for i, (_, rid, _) in enumerate(recs) if rid == EOF)
+    check_strings(recs, globals_end, problems, counts)
+
+    substreams, i = [], globals_end + 1
+    while i < len(recs) and recs[i][1] == BOF:
+        depth, j, top = 0, i, []
+        while j < len(recs):
+            rid = recs[j][1]
+            depth += rid == BOF
+            depth -= rid == EOF
+            if depth == 0:
+                break
+            if depth == 1 and rid not in (BOF, EOF):
+                top.append(recs[j])
+            j += 1
+        substreams.append((recs[i][0], recs[i][2], top))
+        i = j + 1
+    sheets = [struct.unpack_from("<I", data, 0)[0] for _, rid, data in recs[:globals_end] if rid == BOUNDSHEET]
+    if sheets != [pos for pos, _, _ in substreams][:len(sheets)]:
+        problems.append("BOUNDSHEET positions are not where the sheets begin")
+    for n, (pos, bof, top) in enumerate(substreams):
+        if len(bof) >= 4 and struct.unpack_from("<H", bof, 2)[0] == 0x0010:
+            check_sheet(top, by_pos, problems, "sheet %d" % n)
+            counts["labelsst"] += sum(rid == LABELSST for _, rid, _ in top)
+            counts["dbcells"] = counts.get("dbcells", 0) + sum(rid == DBCELL for _, rid, _ in top)
+    if counts.get("sst_total", counts["labelsst"]) < counts["labelsst"]:
+        problems.append("SST counts %d references, the sheets hold %d" % (counts["sst_total"], counts["labelsst"]))
+    return problems, counts
+
+
+def report(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    result = {}
+    try:
+        result["entries"], stream = entries(data)
+        result["problems"], result["counts"] = check(stream)
+    except Exception as error:
+        result["problems"] = ["unreadable: %s" % error]
+    result["xlrd"], book = open_book(data)
+    if book is not None:
+        result["biff"] = book.biff_version
+        result["sheets"] = book.sheet_names()
+        if book.biff_version >= 80:
+            result["tables"] = {sheet.name: table_text(sheet, book.datemode) for sheet in book.sheets()}
+    return result
+
+
+def main(argv):
+    if len(argv) == 3 and argv[1] == "make":
+        make(json.load(sys.stdin), argv[2])
+        return 0
+    if len(argv) == 2 and argv[1] == "make":
+        for path, description in json.load(sys.stdin).items():
+            make(description, path)
+        return 0
+    if len(argv) >= 2 and argv[1] == "report":
+        json.dump({path: report(path) for path in argv[2:]}, sys.stdout, ensure_ascii=False)
+        return 0
+    sys.stderr.write(__doc__)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
