@@ -1,18 +1,20 @@
+// The compound-file container: which files are workbooks at all, the Workbook stream under
+// any name, a container damaged around a whole stream (shown, never written), and a new
+// container with only the Workbook stream replaced.
+
 #include "ole/compounddocument.h"
-#include "workbook.h"
+#include "ole/containercheck.h"
+#include "ole/workbookstream.h"
 #include "bytereader.h"
 #include "testsupport.h"
+#include "workbook.h"
+#include "writeback.h"
 
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <unistd.h>
 
 using namespace orbelant;
@@ -141,34 +143,14 @@ QByteArray chainedContainer(int siblings)
 const QByteArray ExcelClassId = QByteArray::fromHex("2008020000000000c000000000000046");
 const QByteArray CustomClassId = QByteArray::fromHex("00112233445566778899aabbccddeeff");
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Entries of a compound file as xlrd's container reader sees them, by path.
-QMap<QString, QJsonObject> entriesOf(const QString &path)
-{
-    const auto described = testsupport::runScript(QStringLiteral("make_xls.py"), {QStringLiteral("describe"), path});
-    QMap<QString, QJsonObject> entries;
-    for (const auto &entry : QJsonDocument::fromJson(described.out).object().value(QStringLiteral("entries")).toArray())
-        entries.insert(entry.toObject().value(QStringLiteral("path")).toString(), entry.toObject());
-    return entries;
-}
-
-QJsonValue sheetsOf(const QString &path)
-{
-    const auto described = testsupport::runScript(QStringLiteral("make_xls.py"), {QStringLiteral("describe"), path});
-    return QJsonDocument::fromJson(described.out).object().value(QStringLiteral("sheets"));
-}
-
 enum class PathKind { File, Missing, Directory, Unreadable, Corpus };
+using Patch = std::function<void(QByteArray &)>;
 
 } // namespace
 
 Q_DECLARE_METATYPE(PathKind)
 Q_DECLARE_METATYPE(ErrorCode)
+Q_DECLARE_METATYPE(Patch)
 
 class CompoundDocumentTest : public QObject {
     Q_OBJECT
@@ -178,17 +160,12 @@ private slots:
         QVERIFY(m_dir.isValid());
         m_small = m_dir.filePath(QStringLiteral("small.xls"));
         m_large = m_dir.filePath(QStringLiteral("large.xls"));
-        const auto small = testsupport::runScript(
-            QStringLiteral("make_xls.py"), {QStringLiteral("make"), m_small},
-            R"({"sheets": [{"name": "Эры", "rows": [["Эра", "Начало"], ["Кайнозой", 66.0], ["Мезозой", 251.902]]}]})");
-        QVERIFY2(small.exitCode == 0, small.err.constData());
         QJsonArray rows;
         for (int i = 0; i < 2000; ++i)
-            rows.append(QJsonArray{QStringLiteral("Ярус %1").arg(i), i * 0.5, QJsonObject{{"date", "2004-02-29"}}});
-        const QJsonObject large{{"sheets", QJsonArray{QJsonObject{{"name", "Ярусы"}, {"rows", rows}}}}};
-        const auto made = testsupport::runScript(QStringLiteral("make_xls.py"), {QStringLiteral("make"), m_large},
-                                                 QJsonDocument(large).toJson());
-        QVERIFY2(made.exitCode == 0, made.err.constData());
+            rows.append(QJsonArray{QStringLiteral("Ярус %1").arg(i), i * 0.5});
+        QVERIFY(testsupport::makeWorkbooks(
+            {{m_small, QJsonDocument::fromJson(R"({"sheets": [{"name": "Эры", "rows": [["Эра", "Начало"], ["Кайнозой", 66.0]]}]})").object()},
+             {m_large, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Эры"}, {"rows", rows}}}}}}}));
     }
 
     void refusesWhatIsNotAWorkbook_data()
@@ -196,9 +173,8 @@ private slots:
         QTest::addColumn<PathKind>("kind");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<ErrorCode>("expected");
-
         const QByteArray good = testsupport::readAll(m_small);
-        auto patched = [&](auto patch) {
+        auto patched = [&](const Patch &patch) {
             QByteArray bytes = good;
             patch(bytes);
             return bytes;
@@ -207,8 +183,9 @@ private slots:
         QTest::newRow("a directory") << PathKind::Directory << QByteArray() << ErrorCode::FileUnreadable;
         QTest::newRow("no read permission") << PathKind::Unreadable << good << ErrorCode::FileUnreadable;
         QTest::newRow("empty file") << PathKind::File << QByteArray() << ErrorCode::NotCompoundFile;
-        QTest::newRow("text file") << PathKind::File << QByteArray("Эра;Начало\r\nКайнозой;66\r\n") << ErrorCode::NotCompoundFile;
+        QTest::newRow("text file") << PathKind::File << QByteArray("Эра;Начало\r\n") << ErrorCode::NotCompoundFile;
         QTest::newRow("Excel 95 file from Excel") << PathKind::Corpus << QByteArray("pe__Test95.xls") << ErrorCode::OldFormat;
+        QTest::newRow("bare BIFF4 stream") << PathKind::Corpus << QByteArray("xlrd__biff4_no_format_no_window2.xls") << ErrorCode::OldFormat;
         QTest::newRow("other stream only")
             << PathKind::File << patched([](QByteArray &b) { renameEntry(b, "Workbook", "Sheet"); }) << ErrorCode::NoWorkbookStream;
         QTest::newRow("Workbook is a storage")
@@ -223,43 +200,33 @@ private slots:
         QTest::newRow("Workbook longer than the file")
             << PathKind::File << patched([](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, 0x7FFFFFFFu); })
             << ErrorCode::Damaged;
-        QTest::newRow("directory chain 3000 entries deep") << PathKind::File << chainedContainer(3000) << ErrorCode::Damaged;
         QTest::newRow("Workbook longer than its sector chain")
             << PathKind::File << patched([](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, quint32(b.size())); })
             << ErrorCode::Damaged;
+        QTest::newRow("directory chain 3000 entries deep") << PathKind::File << chainedContainer(3000) << ErrorCode::Damaged;
     }
+    // The program's read refuses and says why; a save's open of a bad container refuses too.
     void refusesWhatIsNotAWorkbook()
     {
         QFETCH(PathKind, kind);
         QFETCH(QByteArray, bytes);
         QFETCH(ErrorCode, expected);
-
         QString path = m_dir.filePath(QStringLiteral("книга.xls"));
         QFile::remove(path);
-        switch (kind) {
-        case PathKind::File:
-            QVERIFY(writeFile(path, bytes));
-            break;
-        case PathKind::Missing:
-            break;
-        case PathKind::Directory:
+        if (kind == PathKind::Directory) {
             path = m_dir.filePath(QStringLiteral("папка.xls"));
             QVERIFY(QDir().mkpath(path));
-            break;
-        case PathKind::Unreadable:
-            if (geteuid() == 0)
-                QSKIP("root reads a file without read permission");
-            QVERIFY(writeFile(path, bytes));
-            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-            break;
-        case PathKind::Corpus:
+        } else if (kind == PathKind::Corpus) {
             if (testsupport::corpusDir().isEmpty())
                 QSKIP("no workbook corpus in this checkout");
-            path = testsupport::corpusDir() + QLatin1Char('/') + QString::fromLatin1(bytes);
-            break;
+            path = testsupport::corpusDir() + u'/' + QString::fromLatin1(bytes);
+        } else if (kind != PathKind::Missing) {
+            if (kind == PathKind::Unreadable && geteuid() == 0)
+                QSKIP("root reads a file without read permission");
+            QVERIFY(testsupport::writeBytes(path, bytes));
+            if (kind == PathKind::Unreadable)
+                QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         }
-
-        // The program's read refuses and says why; a save's open of a bad container refuses too.
         const auto table = readSheet(path, QStringLiteral("Эры"));
         QVERIFY(!table);
         QCOMPARE(table.error().code, expected);
@@ -268,185 +235,164 @@ private slots:
             QVERIFY(!CompoundDocument::open(path));
     }
 
-    void findsWorkbookUnderAnyCaseAndKeepsItsName_data()
+    // Compound-file names ignore case; which format the stream holds its first record says.
+    // An edit keeps the stream's name.
+    void findsTheWorkbookUnderAnyName_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("Workbook") << "Workbook";
-        QTest::newRow("WORKBOOK") << "WORKBOOK";
-        QTest::newRow("workbook") << "workbook";
-        QTest::newRow("WorkBook") << "WorkBook";
+        for (const char *name : {"WORKBOOK", "workbook", "Book", "BOOK"})
+            QTest::newRow(name) << QString::fromLatin1(name);
     }
-    void findsWorkbookUnderAnyCaseAndKeepsItsName()
+    void findsTheWorkbookUnderAnyName()
     {
         QFETCH(QString, name);
         QByteArray bytes = testsupport::readAll(m_small);
-        const QByteArray stream = CompoundDocument::fromBytes(bytes, "small.xls")->workbookStream();
         renameEntry(bytes, QStringLiteral("Workbook"), name);
-
-        const auto document = CompoundDocument::fromBytes(bytes, QStringLiteral("small.xls"));
-        QVERIFY2(document, document ? "" : qPrintable(document.error().message));
-        QCOMPARE(document->workbookStream(), stream);
-
-        const auto rewritten = document->withWorkbookStream(stream);
-        QVERIFY(rewritten);
-        const QString path = m_dir.filePath(QStringLiteral("renamed.xls"));
-        QVERIFY(writeFile(path, *rewritten));
-        QVERIFY(entriesOf(path).contains(name));
+        const QString path = m_dir.filePath(name + QStringLiteral(".xls"));
+        QVERIFY(testsupport::writeBytes(path, bytes));
+        const auto table = readSheet(path, QStringLiteral("Эры"));
+        QVERIFY2(table, table ? "" : qPrintable(table.error().message));
+        QVERIFY(storeRecord(path, *table, 0, {{0, QStringLiteral("Неоген")}}));
+        QCOMPARE(readSheet(path, QStringLiteral("Эры"))->text(0, 0), QStringLiteral("Неоген"));
+        const QJsonArray entries = testsupport::oracleReport({path})[path].toObject()[QStringLiteral("entries")].toArray();
+        QVERIFY(std::any_of(entries.begin(), entries.end(), [&](const QJsonValue &e) { return e[QStringLiteral("path")] == name; }));
     }
 
-    // A document opened from a file reads the file again to build the new one, and refuses
-    // when another program replaced it meanwhile; the file is left as that program wrote it.
-    void refusesToSaveOverAFileChangedSinceItWasRead()
+    // A container damaged around a whole Workbook stream, which libgsf would not rewrite
+    // whole: the rows are shown, the table says why it must not be saved, a save is refused
+    // and the file stays as it was.
+    void damagedContainerIsShownButNeverWritten_data()
     {
-        const QString path = m_dir.filePath(QStringLiteral("changing.xls"));
-        QVERIFY(writeFile(path, testsupport::readAll(m_small)));
-        const auto document = CompoundDocument::open(path);
-        QVERIFY(document);
-        const QByteArray stream = document->workbookStream();
-        QVERIFY(document->saveWithWorkbookStream(path, stream)); // unchanged: saved
-
-        const QByteArray other = testsupport::readAll(m_large);
-        QVERIFY(writeFile(path, other));
-        const auto refused = document->saveWithWorkbookStream(path, stream);
-        QVERIFY(!refused);
-        QCOMPARE(refused.error().code, ErrorCode::ChangedOnDisk);
-        QCOMPARE(testsupport::readAll(path), other);
+        QTest::addColumn<Patch>("patch");
+        QTest::newRow("allocation table claims 2^31 sectors more") << Patch([](QByteArray &b) { b[47] = char(0x80); });
+        QTest::newRow("another stream longer than the file") << Patch([](QByteArray &b) {
+            addSecondWorkbookEntry(b, QStringLiteral("Summary"));
+            setU32(b, entryOffset(b, QStringLiteral("Summary")) + SizeAt, 0x7FFFFFFFu);
+        });
+        QTest::newRow("an entry of unknown type") << Patch([](QByteArray &b) {
+            addSecondWorkbookEntry(b, QStringLiteral("Summary"));
+            b[entryOffset(b, QStringLiteral("Summary")) + TypeAt] = 7;
+        });
+    }
+    void damagedContainerIsShownButNeverWritten()
+    {
+        QFETCH(Patch, patch);
+        QByteArray bytes = testsupport::readAll(m_small);
+        patch(bytes);
+        const QString path = m_dir.filePath(QStringLiteral("повреждённая.xls"));
+        QVERIFY(testsupport::writeBytes(path, bytes));
+        const auto table = readSheet(path, QStringLiteral("Эры"));
+        QVERIFY2(table, table ? "" : qPrintable(table.error().message));
+        QCOMPARE(table->text(0, 0), QStringLiteral("Кайнозой"));
+        QVERIFY(table->notSaveable);
+        QVERIFY(table->notSaveable->message.contains(QStringLiteral("повреждённая.xls")));
+        const auto stored = storeRecord(path, *table, 0, {{0, QStringLiteral("Неоген")}});
+        QVERIFY(!stored);
+        QCOMPARE(stored.error().code, ErrorCode::DamagedReadOnly);
+        QCOMPARE(testsupport::readAll(path), bytes);
     }
 
-    // Replacing the Workbook stream must leave every other entry of the container as it
-    // was, read back by xlrd's container reader, and the new stream must read back whole.
+    void damagedContainerFromAnotherReader()
+    {
+        if (testsupport::corpusDir().isEmpty())
+            QSKIP("no workbook corpus in this checkout");
+        const QString path = testsupport::corpusDir() + QStringLiteral("/bad/libxls__xls2csv_ole_read_MSAT_body_637.xls");
+        const auto table = readSheet(path, QStringLiteral("Sheet1"));
+        QVERIFY(table && table->notSaveable);
+    }
+
+    // A new container holds the new stream, padded to a full block, and every other entry
+    // as it was: streams, storages and class ids.
     void replacesOnlyTheWorkbookStream_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("replacement"); // "same", "larger" or "short"
-        QTest::newRow("xlwt, same stream") << "small" << "same";
-        QTest::newRow("xlwt, larger stream from another workbook") << "small" << "larger";
-        QTest::newRow("xlwt, stream below the mini-stream cutoff is padded") << "small" << "short";
-        QTest::newRow("class ids and an empty storage") << "patched" << "same";
-        QTest::newRow("Excel 97 with VBA storage") << "pe__Test97.xls" << "same";
-        QTest::newRow("Excel 97 with VBA storage, larger stream") << "pe__Test97.xls" << "larger";
-        QTest::newRow("Mac Excel with summary information") << "libxls__dates-1904.xls" << "same";
-        QTest::newRow("LibreOffice Calc") << "xlrd__Formate.xls" << "same";
-        QTest::newRow("Japanese Excel 97") << "pe__AuthorK.xls" << "short";
+        QTest::addColumn<QString>("replacement");
+        QTest::newRow("a stream below the mini-stream cutoff is padded") << "small" << "short";
+        QTest::newRow("class ids and an empty storage") << "patched" << "larger";
+        QTest::newRow("Excel 97 with a VBA storage") << "pe__Test97.xls" << "larger";
     }
     void replacesOnlyTheWorkbookStream()
     {
         QFETCH(QString, file);
         QFETCH(QString, replacement);
-
         QString original = file == QLatin1String("small") ? m_small : m_dir.filePath(QStringLiteral("original.xls"));
         if (file == QLatin1String("patched")) {
             QByteArray bytes = testsupport::readAll(m_small);
             setRootClassId(bytes, ExcelClassId);
             addSecondWorkbookEntry(bytes, QStringLiteral("Empty storage"));
             makeEmptyStorage(bytes, QStringLiteral("Empty storage"), CustomClassId);
-            QVERIFY(writeFile(original, bytes));
+            QVERIFY(testsupport::writeBytes(original, bytes));
         } else if (file != QLatin1String("small")) {
             if (testsupport::corpusDir().isEmpty())
                 QSKIP("no workbook corpus in this checkout");
-            original = testsupport::corpusDir() + QLatin1Char('/') + file;
+            original = testsupport::corpusDir() + u'/' + file;
         }
-
         const auto document = CompoundDocument::open(original);
         QVERIFY2(document, document ? "" : qPrintable(document.error().message));
-        QByteArray stream = document->workbookStream();
-        if (replacement == QLatin1String("larger"))
-            stream = CompoundDocument::open(m_large)->workbookStream();
-        else if (replacement == QLatin1String("short"))
-            stream = stream.left(1000);
-
-        const auto rewritten = document->withWorkbookStream(stream);
-        QVERIFY2(rewritten, rewritten ? "" : qPrintable(rewritten.error().message));
+        const QByteArray stream = replacement == QLatin1String("short") ? document->workbookStream().left(1000)
+                                                                         : CompoundDocument::open(m_large)->workbookStream();
         const QString copy = m_dir.filePath(QStringLiteral("rewritten.xls"));
-        QVERIFY(writeFile(copy, *rewritten));
+        QVERIFY(testsupport::writeBytes(copy, *document->withWorkbookStream(stream)));
 
-        const auto reopened = CompoundDocument::open(copy);
-        QVERIFY2(reopened, reopened ? "" : qPrintable(reopened.error().message));
-        const QByteArray readBack = reopened->workbookStream();
-        QCOMPARE(readBack.left(stream.size()), stream);
-        QCOMPARE(readBack.size(), std::max<qsizetype>(stream.size(), 4096));
-        QCOMPARE(readBack.mid(stream.size()), QByteArray(readBack.size() - stream.size(), '\0'));
-
-        auto before = entriesOf(original);
-        auto after = entriesOf(copy);
-        QVERIFY(before.size() >= 2);
-        QCOMPARE(after.keys(), before.keys());
-        for (const QString &path : before.keys()) {
-            if (path.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0)
-                continue;
-            QCOMPARE(after[path], before[path]);
-        }
-        if (file == QLatin1String("patched")) {
-            QCOMPARE(after[QString()].value("clsid").toString(), QString::fromLatin1(ExcelClassId.toHex()));
-            QCOMPARE(after["Empty storage"].value("type").toString(), QStringLiteral("storage"));
-        }
-        if (replacement == QLatin1String("same"))
-            QCOMPARE(sheetsOf(copy), sheetsOf(original));
-        if (replacement == QLatin1String("larger"))
-            QCOMPARE(sheetsOf(copy), sheetsOf(m_large));
+        const auto readBack = readWorkbookStream(*FileBytes::open(copy, copy, MaxContainerBytes), copy);
+        QVERIFY(readBack);
+        QCOMPARE(readBack->bytes, stream + QByteArray(std::max<qsizetype>(0, 4096 - stream.size()), '\0'));
+        const QJsonObject report = testsupport::oracleReport({original, copy});
+        QJsonArray before = report[original].toObject()[QStringLiteral("entries")].toArray();
+        QJsonArray after = report[copy].toObject()[QStringLiteral("entries")].toArray();
+        for (QJsonArray *entries : {&before, &after})
+            for (QJsonValueRef entry : *entries)
+                if (entry.toObject()[QStringLiteral("path")] == QStringLiteral("Workbook"))
+                    entry = QJsonValue();
+        QCOMPARE(after, before);
+        if (file == QLatin1String("patched"))
+            QVERIFY(QJsonDocument(after).toJson().contains(CustomClassId.toHex()));
     }
 
-    void refusesToRewriteWhatLibgsfLeavesOut_data()
+    // A save reads the file again to build the new one, and refuses when another program
+    // replaced it meanwhile; the file is left as that program wrote it.
+    void refusesToSaveOverAFileChangedSinceItWasRead()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("rewritable");
-        QTest::newRow("directory chain 1000 entries deep") << chainedContainer(1000) << true;
-        QByteArray oversized = testsupport::readAll(m_small);
-        addSecondWorkbookEntry(oversized, QStringLiteral("Summary"));
-        setU32(oversized, entryOffset(oversized, QStringLiteral("Summary")) + SizeAt, 0x7FFFFFFFu);
-        QTest::newRow("a stream longer than the file") << oversized << false;
-        QByteArray unknownType = testsupport::readAll(m_small);
-        addSecondWorkbookEntry(unknownType, QStringLiteral("Summary"));
-        unknownType[entryOffset(unknownType, QStringLiteral("Summary")) + TypeAt] = 7;
-        QTest::newRow("an entry of unknown type") << unknownType << false;
-    }
-    void refusesToRewriteWhatLibgsfLeavesOut()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, rewritable);
-        const auto document = CompoundDocument::fromBytes(bytes, QStringLiteral("книга.xls"));
-        QVERIFY2(document, document ? "" : qPrintable(document.error().message));
-        const auto rewritten = document->withWorkbookStream(document->workbookStream());
-        QCOMPARE(bool(rewritten), rewritable);
-        if (!rewritable)
-            QCOMPARE(rewritten.error().code, ErrorCode::Damaged);
+        const QString path = m_dir.filePath(QStringLiteral("changing.xls"));
+        QVERIFY(testsupport::writeBytes(path, testsupport::readAll(m_small)));
+        const auto document = CompoundDocument::open(path);
+        QVERIFY(document && document->saveWithWorkbookStream(path, document->workbookStream()));
+        const QByteArray other = testsupport::readAll(m_large);
+        QVERIFY(testsupport::writeBytes(path, other));
+        const auto refused = document->saveWithWorkbookStream(path, document->workbookStream());
+        QVERIFY(!refused);
+        QCOMPARE(refused.error().code, ErrorCode::ChangedOnDisk);
+        QCOMPARE(testsupport::readAll(path), other);
     }
 
-    // Damaged containers from readers' crash reports, cuts of good files and noise behind
-    // a valid signature: each must end in an error value (or a readable document).
+    // Damaged containers from readers' crash reports, cuts of good files and noise behind a
+    // valid signature: both readers end in an error value or in something they can use.
     void survivesHostileContainers()
     {
         QList<QPair<QString, QByteArray>> inputs;
-        const QStringList goodFiles{m_small, m_large, testsupport::corpusDir() + QStringLiteral("/pe__Test97.xls")};
-        for (const QString &path : goodFiles) {
+        for (const QString &path : {m_small, m_large}) {
             const QByteArray good = testsupport::readAll(path);
-            for (qsizetype cut : {qsizetype(7), qsizetype(511), qsizetype(512), qsizetype(1024), good.size() / 3,
-                                  good.size() / 2, good.size() - 512, good.size() - 1})
-                if (cut > 0 && cut < good.size())
-                    inputs.append({QStringLiteral("%1 cut at %2").arg(QFileInfo(path).fileName()).arg(cut), good.left(cut)});
+            for (qsizetype cut : {qsizetype(7), qsizetype(511), qsizetype(1024), good.size() / 2, good.size() - 512, good.size() - 1})
+                inputs.append({QStringLiteral("%1 cut at %2").arg(QFileInfo(path).fileName()).arg(cut), good.left(cut)});
         }
         QRandomGenerator random(20240229);
         for (int i = 0; i < 20; ++i) {
             QByteArray noise(4096 * (1 + i % 4), Qt::Uninitialized);
             for (char &byte : noise)
-                byte = static_cast<char>(random.bounded(256));
+                byte = char(random.bounded(256));
             noise.replace(0, 8, QByteArray::fromHex("d0cf11e0a1b11ae1"));
             setU16(noise, 30, 9);
             inputs.append({QStringLiteral("noise %1").arg(i), noise});
         }
-        if (!testsupport::corpusDir().isEmpty()) {
-            const QDir bad(testsupport::corpusDir() + QStringLiteral("/bad"));
-            for (const QString &name : bad.entryList({QStringLiteral("*.xls")}, QDir::Files))
-                inputs.append({name, testsupport::readAll(bad.filePath(name))});
-        }
-
+        if (!testsupport::corpusDir().isEmpty())
+            for (const QFileInfo &bad : QDir(testsupport::corpusDir() + QStringLiteral("/bad")).entryInfoList(QDir::Files))
+                inputs.append({bad.fileName(), testsupport::readAll(bad.filePath())});
         for (const auto &[name, bytes] : inputs) {
+            const auto stream = readWorkbookStream(FileBytes::fromMemory(bytes), name);
+            QVERIFY2(stream || !stream.error().message.isEmpty(), qPrintable(name));
             const auto document = CompoundDocument::fromBytes(bytes, name);
-            if (!document) {
-                QVERIFY2(!document.error().message.isEmpty(), qPrintable(name));
+            if (!document)
                 continue;
-            }
-            // What does open must also copy, or refuse cleanly.
             const auto rewritten = document->withWorkbookStream(document->workbookStream());
             if (rewritten)
                 QVERIFY2(CompoundDocument::fromBytes(*rewritten, name), qPrintable(name));
@@ -455,7 +401,7 @@ private slots:
 
 private:
     QTemporaryDir m_dir;
-    QString m_small; // three rows from xlwt: a Workbook stream of one 4 KiB block
+    QString m_small; // two rows from xlwt: a Workbook stream of one 4 KiB block
     QString m_large; // two thousand rows from xlwt
 };
 

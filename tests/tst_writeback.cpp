@@ -173,16 +173,14 @@ private slots:
             if (edit.kind && !edit.refused)
                 QCOMPARE(reread->cell(edit.record, reread->columnIndex(edit.column)).kind, *edit.kind);
 
-        // Every other stream and storage is byte for byte what it was.
-        const QJsonArray entriesBefore = before[QStringLiteral("entries")].toArray();
-        const QJsonArray entriesAfter = after[QStringLiteral("entries")].toArray();
-        QCOMPARE(entriesAfter.size(), entriesBefore.size());
-        for (qsizetype i = 0; i < entriesBefore.size(); ++i) {
-            const QJsonObject a = entriesBefore[i].toObject(), b = entriesAfter[i].toObject();
-            QCOMPARE(b[QStringLiteral("path")], a[QStringLiteral("path")]);
-            if (a[QStringLiteral("path")].toString().compare(QStringLiteral("Workbook"), Qt::CaseInsensitive) != 0)
-                QCOMPARE(b[QStringLiteral("sha1")], a[QStringLiteral("sha1")]);
-        }
+        // Every other stream and storage is byte for byte what it was, class ids included.
+        QJsonArray entriesBefore = before[QStringLiteral("entries")].toArray();
+        QJsonArray entriesAfter = after[QStringLiteral("entries")].toArray();
+        for (QJsonArray *entries : {&entriesBefore, &entriesAfter})
+            for (QJsonValueRef entry : *entries)
+                if (entry.toObject()[QStringLiteral("path")].toString().compare(QStringLiteral("Workbook"), Qt::CaseInsensitive) == 0)
+                    entry = QJsonObject{{"path", "Workbook"}};
+        QCOMPARE(entriesAfter, entriesBefore);
 
         // The bookkeeping holds no fault it did not hold before (unless it was faulty to begin
         // with, beyond the wider ranges Excel writes), and the counts moved as they should.

@@ -86,7 +86,7 @@ void silenceLibgsf()
 {
     static const bool silenced = [] {
         const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
-        for (const char *domain : {"libgsf", "libgsf:msole", "GLib", "GLib-GObject"})
+        for (const char *domain : {static_cast<const char *>(nullptr), "libgsf", "libgsf:msole", "GLib", "GLib-GObject"})
             g_log_set_handler(domain, levels, dropMessage, nullptr);
         return true;
     }();

@@ -261,21 +261,24 @@ def open_book(data):
 # ---- The container -----------------------------------------------------------------------
 
 def entries(data):
-    """Every storage and stream below the root, depth first, with a hash of each stream;
-    and the root's Workbook (else Book) stream."""
+    """The root and every storage and stream below it, depth first, with the class id of each
+    storage and a hash of each stream's content; and the root's Workbook (else Book) stream."""
     doc = xlrd.compdoc.CompDoc(data, logfile=QUIET)
-    found, workbook = [], {}
+    directory = doc._get_stream(data, 512, doc.SAT, doc.sec_size, struct.unpack_from("<i", data, 48)[0], name="directory")
+    found, workbook = [{"path": "", "clsid": directory[80:96].hex(), "sha1": ""}], {}
 
     def visit(did, prefix):
         node = doc.dirlist[did]
         path = prefix + node.name
-        if node.etype == 1:
-            found.append({"path": path, "sha1": ""})
+        entry = {"path": path, "sha1": ""}
+        found.append(entry)
+        if node.etype == 1:  # a stream's class id means nothing (it should be zero)
+            entry["clsid"] = directory[did * 128 + 80:did * 128 + 96].hex()
             for child in node.children:
                 visit(child, path + "/")
         elif node.etype == 2:
             content = doc.get_named_stream(path) or b""
-            found.append({"path": path, "sha1": hashlib.sha1(content).hexdigest()})
+            entry["sha1"] = hashlib.sha1(content).hexdigest()
             if not prefix:
                 workbook[path.lower()] = content
 
