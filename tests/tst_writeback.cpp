@@ -50,7 +50,7 @@ QJsonArray rowOf(std::initializer_list<QJsonValue> cells)
 
 QJsonObject scaleWorkbook()
 {
-    const QJsonArray rows{rowOf({"Возраст", "Система", "Ярус", "Органический мир"}),
+    const QJsonArray rows{rowOf({"Возраст", "Система", "Ярус", "Органический мир", "Примечание"}),
                           rowOf({0.0117, "Четвертичная", "Гренландский", "Мамонты вымирают."}),
                           rowOf({2.58, "Четвертичная", "Гелазский", QJsonValue::Null}),
                           rowOf({QJsonValue::Null}),
@@ -73,7 +73,8 @@ QJsonObject blocksWorkbook()
     while (partial.last().toArray().first().isNull())
         partial.removeLast();
     return {{"blocks", true},
-            {"sheets", QJsonArray{QJsonObject{{"name", "Блоки"}, {"rows", partial}}, QJsonObject{{"name", "Полные"}, {"rows", full}}}}};
+            {"sheets", QJsonArray{QJsonObject{{"name", "Блоки"}, {"rows", partial}, {"styled", QJsonArray{50}}},
+                                  QJsonObject{{"name", "Полные"}, {"rows", full}}}}};
 }
 
 // The cells of a table text as rows of fields; the header is row 0.
@@ -224,6 +225,7 @@ private:
               {2, "Система", "66", "66", {}, Cell::Kind::Text},
               {0, "Система", "12", "12", {}, Cell::Kind::Text},
               {4, "Возраст", "   ", ""},
+              {4, "Примечание", "12", "12", {}, Cell::Kind::Text},
               {3, "Органический мир", QString(32767, u'ж'), QString(32767, u'ж')},
               {1, "Органический мир", QString(32768, u'ж'), "", ErrorCode::TextTooLong}}},
             {"unchanged texts leave the file alone", copyOf(scale, "c"), "Лист1",
@@ -242,6 +244,8 @@ private:
              {{31, "Ярус", "новый", "новый"}}, {}, {}, 0},
             {"after the rows of a block with room", copyOf(blocks, "i"), "Блоки",
              {{40, "Ярус", "после", "после"}}, {}, {}, 0},
+            {"a row that had a ROW record but no cells", copyOf(blocks, "k"), "Блоки",
+             {{49, "Ярус", "оформленная", "оформленная"}}, {}, {}, 0},
             {"a block of its own between full ones", copyOf(blocks, "j"), "Полные",
              {{39, "Ярус", "отдельный", "отдельный"}, {39, "Возраст", "40", "40"}}, {}, {}, 1},
         };

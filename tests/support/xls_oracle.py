@@ -7,7 +7,7 @@ Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
 
   xls_oracle.py make OUT.xls           writes a workbook with xlwt from JSON on stdin:
       {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows": [["Эра", 66.0,
-       null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]]}]}
+       null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]], "styled": [3]}]}
       ("blocks": rows in blocks with INDEX and DBCELL records, as Excel writes them)
   xls_oracle.py make                   the same for {"OUT.xls": description, ...} on stdin
   xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
@@ -60,6 +60,8 @@ def make(description, out_path):
                     sheet.write(r, c, float(cell["number"]), style(cell.get("format", "General")))
                 elif cell is not None:
                     sheet.write(r, c, cell)
+        for r in sheet_description.get("styled", []):  # a ROW record of its own, without cells
+            sheet.row(r).height, sheet.row(r).height_mismatch = 500, True
     if not description.get("blocks"):
         book.save(out_path)
         return
@@ -113,9 +115,13 @@ def lay_out(sheet):
             suffix.append((rid, data))
         else:
             prefix.append((rid, data))
+    with_cells = {struct.unpack_from("<H", data, 0)[0] for rid, data in cells if rid in CELLS}
     groups = {}
     for rid, data in rows:
-        groups.setdefault(struct.unpack_from("<H", data, 0)[0] // ROWS_PER_BLOCK, []).append(data)
+        row = struct.unpack_from("<H", data, 0)[0]
+        if row not in with_cells:  # Excel gives a row without cells no columns
+            data = data[:2] + struct.pack("<HH", 0, 0) + data[6:]
+        groups.setdefault(row // ROWS_PER_BLOCK, []).append(data)
     row_of = [None]
     for rid, data in cells:
         row_of.append(struct.unpack_from("<H", data, 0)[0] if rid in CELLS else row_of[-1])
