@@ -52,4 +52,10 @@ Error Error::make(ErrorCode code, const QString &detail, qint64 offset)
     return Error{code, sentenceFor(code, detail), offset};
 }
 
+std::unexpected<Error> failToSave(const QString &displayName, const QString &reason)
+{
+    return std::unexpected(Error{ErrorCode::WriteFailed,
+                                 QStringLiteral("Не удалось сохранить книгу «%1»: %2. Книга не изменена.").arg(displayName, reason)});
+}
+
 } // namespace orbelant

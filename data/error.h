@@ -47,4 +47,7 @@ inline std::unexpected<Error> fail(ErrorCode code, const QString &detail = {}, q
     return std::unexpected(Error::make(code, detail, offset));
 }
 
+// WriteFailed with the reason the system gave, a Russian phrase such as "на диске нет места".
+std::unexpected<Error> failToSave(const QString &displayName, const QString &reason);
+
 } // namespace orbelant
