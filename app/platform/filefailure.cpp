@@ -1,19 +1,39 @@
 #include "filefailure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <cerrno>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace orbelant {
 
 namespace {
 
-// The reasons the system names itself. Qt's Windows file engine does not set errno, so
-// there the reason is found by looking at the file and its disk instead.
-QString systemReason([[maybe_unused]] int systemError)
+// The reasons the system names itself (on Windows the last error of the failed call, as
+// Qt's file engine leaves it); the others are found by looking at the file and its disk.
+QString systemReason(int systemError)
 {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    switch (static_cast<DWORD>(systemError)) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return QStringLiteral("файл занят другой программой");
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return QStringLiteral("на диске нет места");
+    case ERROR_WRITE_PROTECT:
+        return QStringLiteral("диск доступен только для чтения");
+    case ERROR_PATH_NOT_FOUND:
+        return QStringLiteral("папка не найдена");
+    default:
+        break;
+    }
+#else
     switch (systemError) {
     case EISDIR:
         return QStringLiteral("на месте файла находится папка");
@@ -71,8 +91,13 @@ FileFailure::FileFailure(QString path, QString reason)
 
 FileFailure FileFailure::capture(const QFile &file, qint64 bytesNeeded)
 {
+#ifdef Q_OS_WIN
+    const int systemError = static_cast<int>(GetLastError());
+#else
     const int systemError = errno;
-    return FileFailure(QFileInfo(file.fileName()).absoluteFilePath(), reasonFor(file, systemError, bytesNeeded));
+#endif
+    return FileFailure(QDir::toNativeSeparators(QFileInfo(file.fileName()).absoluteFilePath()),
+                       reasonFor(file, systemError, bytesNeeded));
 }
 
 QString FileFailure::message(const QString &action) const
