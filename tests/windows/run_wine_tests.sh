@@ -25,12 +25,15 @@ stop() {
 }
 trap stop EXIT
 
+# The server stays until stopped: started by the first program instead, it would end a few
+# seconds after the last one, and each program after such a pause would set up a new session.
+mkdir "$WINEPREFIX"
+wineserver -p
 if ! wineboot -i >"$work/wineboot.log" 2>&1; then
     tail -5 "$work/wineboot.log"
     echo "wineboot failed"
     exit 1
 fi
-wineserver -p # stays until stopped, so that every program starts without waiting for it
 echo "== Wine prefix ready in $(( $(date +%s) - started )) s"
 
 /usr/bin/python3 "$here/wine_tests.py" "$build" "$work"
