@@ -30,7 +30,9 @@ Application::Application(int &argc, char **argv)
 void Application::installRussianTranslation()
 {
     auto *translator = new QTranslator(this);
-    const QStringList folders = {QLibraryInfo::path(QLibraryInfo::TranslationsPath),
+    // The copy built into the program where there is one (Windows has no system copy),
+    // otherwise Qt's own folder or one beside the program.
+    const QStringList folders = {QStringLiteral(":/translations"), QLibraryInfo::path(QLibraryInfo::TranslationsPath),
                                  QDir(applicationDirPath()).filePath(QStringLiteral("translations"))};
     for (const QString &folder : folders) {
         if (translator->load(QStringLiteral("qtbase_ru"), folder)) {

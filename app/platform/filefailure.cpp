@@ -1,33 +1,29 @@
 #include "filefailure.h"
 #include "ole/filereplace.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 #include <cerrno>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace orbelant {
 
 namespace {
 
-// The reasons the system names itself (the engine's words for its error codes). Qt's
-// Windows file engine does not set errno, so there the reason is found by looking at the
-// file and its disk instead.
-QString systemReason([[maybe_unused]] int systemError)
-{
-#ifndef Q_OS_WIN
-    return systemErrorReason(systemError);
-#else
-    return {};
-#endif
-}
-
+// The reason the system names itself comes first (the engine's words for errno, or on
+// Windows for the last error of the failed call, as Qt's file engine leaves it); the others
+// are found by looking at the file and its disk.
 QString reasonFor(const QFile &file, int systemError, qint64 bytesNeeded)
 {
     const QFileInfo info(file.fileName());
     if (info.isDir())
         return QStringLiteral("на месте файла находится папка");
-    if (const QString reason = systemReason(systemError); !reason.isEmpty())
+    if (const QString reason = systemErrorReason(systemError); !reason.isEmpty())
         return reason;
     const QStorageInfo disk(info.absolutePath());
     if (disk.isValid() && disk.isReadOnly())
@@ -51,8 +47,13 @@ FileFailure::FileFailure(QString path, QString reason)
 
 FileFailure FileFailure::capture(const QFile &file, qint64 bytesNeeded)
 {
+#ifdef Q_OS_WIN
+    const int systemError = static_cast<int>(GetLastError());
+#else
     const int systemError = errno;
-    return FileFailure(QFileInfo(file.fileName()).absoluteFilePath(), reasonFor(file, systemError, bytesNeeded));
+#endif
+    return FileFailure(QDir::toNativeSeparators(QFileInfo(file.fileName()).absoluteFilePath()),
+                       reasonFor(file, systemError, bytesNeeded));
 }
 
 QString FileFailure::message(const QString &action) const

@@ -5,6 +5,7 @@
 #include "windowprint.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -12,6 +13,10 @@
 #include <QPrinterInfo>
 #include <QProcess>
 #include <QWidget>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace orbelant {
 
@@ -90,12 +95,38 @@ QString LocalFileTest::existingFileName(const QString &path) const
     return info.isFile() ? info.fileName() : QString();
 }
 
+#ifdef Q_OS_WIN
+
+// Exactly that file, without a search along PATH: CreateProcessW with the program's own
+// name as its command line, in a normal window that may take the foreground from us.
+ServiceResult DetachedProcessStarter::start(const QString &path)
+{
+    const std::wstring program = QDir::toNativeSeparators(path).toStdWString();
+    std::wstring commandLine = L"\"" + program + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    if (path.isEmpty() || !CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                          nullptr, &startup, &process))
+        return std::unexpected(QStringLiteral("Не удалось запустить программу «%1».").arg(path));
+    AllowSetForegroundWindow(process.dwProcessId);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return {};
+}
+
+#else
+
 ServiceResult DetachedProcessStarter::start(const QString &path)
 {
     if (!QProcess::startDetached(path, {}))
         return std::unexpected(QStringLiteral("Не удалось запустить программу «%1».").arg(path));
     return {};
 }
+
+#endif
 
 RealPlatform::RealPlatform(const QString &programTitle)
     : m_messages(programTitle)

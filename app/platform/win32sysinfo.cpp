@@ -50,38 +50,6 @@ RegistryStatus Win32Registry::closeKey(KeyHandle handle)
     return RegCloseKey(keyHandle(handle));
 }
 
-std::string Win32FileTest::existingFileName(const std::string &path) const
-{
-    if (path.empty())
-        return {};
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-        return {};
-    const std::size_t nameStart = path.find_last_of("\\/:");
-    return nameStart == std::string::npos ? path : path.substr(nameStart + 1);
-}
-
-bool Win32ProcessStarter::start(const std::string &path)
-{
-    if (path.empty())
-        return false;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION process{};
-    // The program's own name as its command line, quoted for the spaces of "Program Files".
-    std::string commandLine = "\"" + path + "\"";
-    if (!CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return false;
-    // The viewer may take the foreground from us, the window the user just clicked in.
-    AllowSetForegroundWindow(process.dwProcessId);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
 } // namespace orbelant::sysinfo
 
 #endif // _WIN32

@@ -1,5 +1,5 @@
 #pragma once
-// The OLE2 compound-file container of an .xls file, through libgsf. It hands out the
+// The OLE2 compound-file container of an .xls file. It hands out the
 // Workbook stream and builds a new container in which only that stream is replaced and
 // every other stream and storage (summary information, VBA, …) is copied unchanged.
 

@@ -46,6 +46,9 @@ class Reader {
 public:
     Reader(const FileBytes &file, const QString &displayName) : m_file(file), m_displayName(displayName) {}
 
+    // The name of the stream found, as the directory spells it.
+    const QString &streamName() const { return m_streamName; }
+
     Result<QByteArray> workbookStream()
     {
         if (auto header = readHeader(); !header)
@@ -61,6 +64,7 @@ public:
         if (!*found)
             return fail(ErrorCode::NoWorkbookStream, m_displayName);
         const Entry &entry = m_entries[**found];
+        m_streamName = entry.name;
         if (entry.size > m_file.size())
             return damaged(QStringLiteral("поток «%1» длиннее самого файла").arg(entry.name));
         if (entry.size > MaxWorkbookStreamBytes)
@@ -290,17 +294,19 @@ private:
     qint64 m_miniStreamCutoff = 4096;
     std::vector<quint32> m_table;
     std::vector<Entry> m_entries;
+    QString m_streamName;
 };
 
 } // namespace
 
 Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &displayName)
 {
-    auto bytes = Reader(file, displayName).workbookStream();
+    Reader reader(file, displayName);
+    auto bytes = reader.workbookStream();
     if (!bytes)
         return std::unexpected(bytes.error());
     const auto checked = checkContainer(file, displayName);
-    return WorkbookStream{std::move(*bytes), checked.has_value() && *checked};
+    return WorkbookStream{std::move(*bytes), reader.streamName(), checked.has_value() && *checked};
 }
 
 } // namespace orbelant

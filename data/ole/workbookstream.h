@@ -14,6 +14,7 @@ namespace orbelant {
 
 struct WorkbookStream {
     QByteArray bytes;
+    QString name; // as the directory spells it
     // False when the container has faults that a rewrite would not carry over safely:
     // the workbook may be shown but must not be saved.
     bool containerSound = true;

@@ -1,5 +1,5 @@
 # The About box's system-information launcher and the registry it reads: plain C++ without
-# Qt, built in every configuration. tests/windows compiles the same sources for Windows.
+# Qt, built in every configuration.
 set(ORBELANT_PLATFORM_DIR ${CMAKE_SOURCE_DIR}/app/platform)
 
 add_library(orbelant_sysinfo STATIC

@@ -1,0 +1,277 @@
+#!/usr/bin/python3
+"""The Windows build under wine, checked from the Linux side.
+
+  wine_tests.py BUILD_FOLDER WORK_FOLDER
+
+BUILD_FOLDER is the build-windows/ folder of scripts/build-windows.sh. In a wine prefix and
+on an X display of its own (Xvfb) it runs:
+  - orbelant-xls.exe over the shared workbook corpus (../shared/xls-corpus; skipped when
+    absent): each sheet reads as xlrd reads it, one stored cell per workbook is read back by
+    xlrd with every other stream and storage unchanged, and what is not an Excel 97 workbook
+    is read or refused with a message, never a crash;
+  - tst_filereplace.exe, the Windows file replacement;
+  - Орбелант.exe on a copy of the sample workbook, worked with xdotool's clicks and keys at
+    the places the window's fixed layout gives.
+Screenshots and the program's output are left in WORK_FOLDER.
+"""
+
+import os
+import pathlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+SOURCE = pathlib.Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(SOURCE / "tests" / "support"))
+import xls_oracle  # noqa: E402  (xlrd's tables and container entries)
+import xlrd  # noqa: E402
+
+BUILD = pathlib.Path(sys.argv[1]).resolve() if len(sys.argv) > 1 else None
+WORK = pathlib.Path(sys.argv[2]).resolve() if len(sys.argv) > 2 else None
+CORPUS = SOURCE.parent / "shared" / "xls-corpus"
+
+# The window's fixed layout, in pixels of its client area below the menu bar.
+CLIENT_AREA = (407, 602)
+FIELD_AGE = (147, 136, 225, 19)       # Text1 (Возраст): x, y, width, height
+FIELD_STAGE = (259, 345)              # Text6 (Ярус), its middle
+NEXT_RECORD = (334, 108)              # the navigation bar's "next" button
+SAVE_BUTTON = (119, 36)               # Command3
+ABOUT_BUTTON = (199, 36)              # Command5
+CLOSE_BUTTON = (367, 36)              # Command6
+ABOUT_OK = (437, 194)                 # the About box's cmdOK, in its client area
+SYSINFO_BUTTON = (437, 224)           # and its cmdSysInfo
+EXPORT_LABELS = [" возраст ", " эон ", " эра ", " период ", " эпоха ", " век  ", " орг.мир  "]
+VIEWER_KEY = r"HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO"
+STEP_TIMEOUT = 60.0
+
+
+def wine(*arguments, cwd=None, timeout=120):
+    return subprocess.run(["wine", *map(str, arguments)], cwd=cwd, capture_output=True, timeout=timeout)
+
+
+def tool(*arguments):
+    return wine(BUILD / "bin" / "orbelant-xls.exe", *arguments)
+
+
+def console_text(output):
+    return output.replace(b"\r\n", b"\n").decode("utf-8")
+
+
+def xlrd_table(path, sheet):
+    _, book = xls_oracle.open_book(pathlib.Path(path).read_bytes())
+    return xls_oracle.table_text(book.sheet_by_name(sheet), book.datemode)
+
+
+def first_sheet(path):
+    """The first sheet's name and the BIFF version as strict xlrd reads them; None when it refuses."""
+    try:
+        with open(os.devnull, "w") as quiet:
+            book = xlrd.open_workbook(str(path), on_demand=True, logfile=quiet)
+            return book.sheet_names()[0], book.biff_version
+    except Exception:
+        return None, None
+
+
+def entries_beside_the_workbook(path):
+    """Every entry but the Workbook stream, with each storage's class id and a hash of each stream."""
+    entries, _ = xls_oracle.entries(path.read_bytes())
+    return [entry for entry in entries if entry["path"].lower() != "workbook"]
+
+
+def poll(probe, describe, timeout=STEP_TIMEOUT):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out: " + describe())
+        time.sleep(0.2)
+
+
+def xdotool(*arguments):
+    return subprocess.run(["xdotool", *map(str, arguments)], capture_output=True, text=True).stdout.split()
+
+
+def windows_named(title):
+    return xdotool("search", "--onlyvisible", "--name", "^%s$" % re.escape(title))
+
+
+def geometry(window):
+    values = dict(line.split("=") for line in subprocess.run(
+        ["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout.split())
+    return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+
+def click(x, y):
+    xdotool("mousemove", "--sync", x, y, "click", 1)
+
+
+def dark_pixels(x, y, width, height):
+    shot = subprocess.run(["import", "-silent", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                           "-depth", "8", "gray:-"], capture_output=True).stdout
+    return sum(1 for value in shot if value < 128)
+
+
+def export_line(fields):
+    line = "".join(label + text.replace("\n", "\r\n") for label, text in zip(EXPORT_LABELS, fields))
+    return (line + "\r\n").encode("cp1251", errors="replace")
+
+
+class WorkbookTool(unittest.TestCase):
+    """orbelant-xls.exe reads and stores through Windows' structured storage."""
+
+    def test_corpus_reads_and_stores_as_xlrd_sees_them(self):
+        if not CORPUS.is_dir():
+            self.skipTest("no workbook corpus beside this checkout")
+        folder = WORK / "corpus"
+        folder.mkdir(exist_ok=True)
+        stored = 0
+        for book in sorted(CORPUS.glob("*.xls")) + sorted(CORPUS.glob("bad/*.xls")):
+            with self.subTest(book.name):
+                stored += self.check_workbook(book, folder / book.name)
+        print("\n   one cell stored into each of %d workbooks" % stored, file=sys.stderr)
+        self.assertGreater(stored, 30, "workbooks stored into")
+
+    def check_workbook(self, book, copy):
+        sheet, version = first_sheet(book)
+        dumped = tool("dump", book, sheet or "Лист1")
+        if version != 80 or book.parent.name == "bad":
+            # Older than Excel 97, encrypted, damaged or refused by xlrd: read, or refused with a message.
+            self.assertIn(dumped.returncode, (0, 2))
+            self.assertTrue(dumped.returncode == 0 or dumped.stderr.strip())
+            return 0
+        self.assertEqual(dumped.returncode, 0, console_text(dumped.stderr))
+        expected = xlrd_table(book, sheet)
+        self.assertEqual(console_text(dumped.stdout), expected)
+
+        lines = expected.split("\n")
+        if len(lines) < 3:
+            return 0  # no record to store into
+        header, record = lines[0].split("\t"), lines[1].split("\t")
+        # A number text stores as a number into a number cell and as text into any other,
+        # and xlrd shows both alike; a date cell would show it as a date.
+        dated = re.compile(r"^\d\d\.\d\d\.\d{4}( |$)|^\d\d:\d\d:\d\d$")
+        column = next((i for i, name in enumerate(header) if header.index(name) == i and not dated.match(record[i])), None)
+        if column is None:
+            return 0
+        shutil.copyfile(book, copy)
+        copy.chmod(0o644)
+        result = tool("set", copy, sheet, 1, header[column], "1234,5")
+        if result.returncode != 0:  # a cell the engine does not rewrite, such as a shared formula
+            self.assertEqual(result.returncode, 2)
+            self.assertTrue(result.stderr.strip())
+            self.assertEqual(copy.read_bytes(), book.read_bytes())
+            return 0
+        record[column] = "1234,5"
+        lines[1] = "\t".join(record)
+        self.assertEqual(xlrd_table(copy, sheet), "\n".join(lines))
+        self.assertEqual(entries_beside_the_workbook(copy), entries_beside_the_workbook(book))
+        return 1
+
+    def test_file_replacement(self):
+        report = WORK / "tst_filereplace.txt"
+        result = wine(BUILD / "bin" / "tst_filereplace.exe", "-o", "%s,txt" % report.name, cwd=WORK)
+        self.assertEqual(result.returncode, 0, report.read_text(errors="replace") if report.exists() else "no report")
+
+
+class Program(unittest.TestCase):
+    """Орбелант.exe on a copy of the sample, worked as a person would work it."""
+
+    def setUp(self):
+        self.folder = WORK / "program"
+        shutil.rmtree(self.folder, ignore_errors=True)
+        self.folder.mkdir()
+        self.workbook = self.folder / "зендра.xls"
+        shutil.copyfile(SOURCE / "sample" / "зендра.xls", self.workbook)
+        self.log = open(WORK / "program.log", "wb")
+        self.process = None
+
+    def tearDown(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+        self.log.close()
+
+    def record(self, number):
+        return [field.replace("\\n", "\n") for field in xlrd_table(self.workbook, "Лист1").split("\n")[number].split("\t")]
+
+    def stored_stage(self):
+        """Ярус of record 1, or None while the workbook is being replaced: wine's ReplaceFileW
+        moves the old file aside before the new one takes its name."""
+        try:
+            return self.record(1)[5]
+        except subprocess.CalledProcessError:
+            return None
+
+    def at(self, point):
+        return self.origin[0] + point[0], self.origin[1] + point[1]
+
+    def screenshot(self, name):
+        subprocess.run(["import", "-silent", "-window", "root", WORK / name], check=False)
+
+    def test_shows_saves_stores_and_starts_the_viewer(self):
+        first_row = self.record(1)
+        started = time.monotonic()
+        self.process = subprocess.Popen(["wine", BUILD / "bin" / "Орбелант.exe"], cwd=self.folder,
+                                        stdout=self.log, stderr=self.log)
+        window = poll(lambda: windows_named("Орбелант"), lambda: "no window «Орбелант»")[0]
+        x, y, width, height = geometry(window)
+        # Without a window manager the X window is the client area: menu bar, then the form.
+        self.assertEqual(width, CLIENT_AREA[0])
+        self.assertGreater(height, CLIENT_AREA[1])
+        self.origin = (x, y + height - CLIENT_AREA[1])
+        x, y, width, height = FIELD_AGE  # inside its frame
+        poll(lambda: dark_pixels(*self.at((x + 3, y + 3)), width - 6, height - 6) > 10,
+             lambda: "no text in the field Возраст")
+        print("\n   first row shown %.1f s after the start" % (time.monotonic() - started), file=sys.stderr)
+        self.screenshot("wine-main-window.png")
+
+        click(*self.at(SAVE_BUTTON))
+        export = self.folder / "info.dat"
+        poll(lambda: export.exists() and export.read_bytes() == export_line(first_row),
+             lambda: "info.dat holds %r, expected %r" % (export.exists() and export.read_bytes(), export_line(first_row)))
+
+        click(*self.at(FIELD_STAGE))
+        xdotool("key", "--clearmodifiers", "ctrl+a")
+        # Typed in Latin letters: xdotool maps Cyrillic onto spare keys, and wine misses the
+        # first key after each new mapping.
+        xdotool("type", "--delay", 50, "Stage typed under Wine")
+        click(*self.at(NEXT_RECORD))
+        poll(lambda: self.stored_stage() == "Stage typed under Wine",
+             lambda: "record 1 holds %r in Ярус" % self.stored_stage())
+        self.assertEqual(self.record(1)[:5] + self.record(1)[6:], first_row[:5] + first_row[6:])
+
+        # Wine's registry names no viewer: the launcher says so in a box of the program's title.
+        click(*self.at(ABOUT_BUTTON))
+        about = poll(lambda: windows_named("About Орбелант"), lambda: "no About box")[0]
+        about_x, about_y, _, _ = geometry(about)
+        click(about_x + SYSINFO_BUTTON[0], about_y + SYSINFO_BUTTON[1])
+        poll(lambda: len(windows_named("Орбелант")) == 2, lambda: "no message box")
+        self.screenshot("wine-sysinfo-message.png")
+        xdotool("key", "Return")
+        poll(lambda: len(windows_named("Орбелант")) == 1, lambda: "the message box stays")
+
+        # Named in the registry, Wine's own viewer is started.
+        added = wine("reg", "add", VIEWER_KEY, "/v", "PATH", "/t", "REG_SZ", "/d",
+                     r"C:\windows\system32\msinfo32.exe", "/f")
+        self.assertEqual(added.returncode, 0)
+        click(about_x + SYSINFO_BUTTON[0], about_y + SYSINFO_BUTTON[1])
+        poll(lambda: windows_named("About System Information"), lambda: "the viewer did not start")
+
+        click(about_x + ABOUT_OK[0], about_y + ABOUT_OK[1])
+        poll(lambda: not windows_named("About Орбелант"), lambda: "the About box stays")
+        click(*self.at(CLOSE_BUTTON))
+        self.assertEqual(self.process.wait(timeout=STEP_TIMEOUT), 0)
+
+    def test_version_block(self):
+        program = (BUILD / "bin" / "Орбелант.exe").read_bytes()
+        for key, value in (("ProductName", "Орбелант"), ("OriginalFilename", "Орбелант.exe"), ("FileVersion", "1.00")):
+            pattern = re.escape((key + "\0").encode("utf-16-le")) + b"(\0\0)?" + re.escape((value + "\0").encode("utf-16-le"))
+            self.assertRegex(program, pattern, key)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
