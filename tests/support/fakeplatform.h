@@ -11,7 +11,6 @@
 #include <QWidget>
 #include <functional>
 #include <optional>
-#include <vector>
 
 namespace testsupport {
 
@@ -27,11 +26,7 @@ struct Box {
 class FakeMessageBox final : public MessageBoxService {
 public:
     void show(const QString &text, Icon icon, const QString &caption) override { record({text, icon, caption, false}); }
-    bool ask(const QString &text, const QString &caption) override
-    {
-        record({text, Icon::None, caption, true});
-        return answer;
-    }
+    bool ask(const QString &text, const QString &caption) override { return record({text, Icon::None, caption, true}); }
     QStringList texts() const
     {
         QStringList all;
@@ -40,15 +35,16 @@ public:
         return all;
     }
     std::vector<Box> boxes;
-    bool answer = false;          // the user's answer to a question
+    bool answer = false;             // the user's answer to a question
     std::function<void()> whileOpen; // runs while each box is up
 
 private:
-    void record(const Box &box)
+    bool record(const Box &box)
     {
         boxes.push_back(box);
         if (whileOpen)
             whileOpen();
+        return answer;
     }
 };
 
@@ -63,21 +59,16 @@ public:
     std::optional<QString> refusal;
 };
 
-class FakeFileTest final : public FileTest {
+class FakeFiles final : public FileTest, public ProcessStarter {
 public:
     QString existingFileName(const QString &path) const override { return existing.contains(path) ? path : QString(); }
-    QStringList existing;
-};
-
-class FakeProcessStarter final : public ProcessStarter {
-public:
     ServiceResult start(const QString &path) override
     {
         started.append(path);
         return refuse ? ServiceResult(std::unexpected(QStringLiteral("не запускается"))) : ServiceResult();
     }
-    QStringList started;
-    bool refuse = false;
+    QStringList existing, started;
+    bool refuse = false; // every start fails
 };
 
 struct FakePlatform {
@@ -85,13 +76,11 @@ struct FakePlatform {
     FakePrinter printer;
     Windows1251CodePage codePage;
     AppendingTextFile textFile{codePage};
-    FakeFileTest files;
-    FakeProcessStarter processes;
+    FakeFiles files;
 
-    PlatformServices services() { return {messages, printer, textFile, codePage, files, processes}; }
+    PlatformServices services() { return {messages, printer, textFile, codePage, files, files}; }
 };
 
-// The columns of the time scale, in the workbook's order.
 inline QStringList timeScaleColumns()
 {
     return {"Возраст", "Эонотема", "Эратема", "Система", "Отдел", "Ярус", "Органический мир"};
@@ -114,27 +103,23 @@ inline SheetTable makeTable(const QList<QStringList> &rows, const QStringList &c
 // the real criterion engine.
 class FakeSheetAccess final : public SheetAccess {
 public:
-    struct Store {
-        qsizetype record;
-        std::vector<CellEdit> edits;
-    };
-
     Result<SheetTable> read(const QString &path, const QString &sheetName) override
     {
         reads.append(path + QLatin1Char('|') + sheetName);
-        if (!sheet)
-            return std::unexpected(readError);
-        return *sheet;
+        return sheet ? Result<SheetTable>(*sheet) : std::unexpected(readError);
     }
     Result<std::vector<Cell>> store(const QString &, const SheetTable &, qsizetype record,
                                     const std::vector<CellEdit> &edits) override
     {
-        stores.push_back({record, edits});
+        QStringList texts = {QString::number(record)};
+        for (const CellEdit &edit : edits)
+            texts.append(QString::number(edit.column) + QLatin1Char(':') + edit.text);
+        stores.append(texts.join(QLatin1Char('|')));
         if (storeError)
             return std::unexpected(*storeError);
+        std::vector<Cell> row;
         for (const CellEdit &edit : edits)
             sheet->setCell(record, edit.column, Cell::makeText(edit.text));
-        std::vector<Cell> row;
         for (qsizetype column = 0; column < sheet->columnCount(); ++column)
             row.push_back(sheet->cell(record, column));
         return row;
@@ -153,9 +138,9 @@ public:
     std::optional<SheetTable> sheet; // none: the workbook cannot be opened
     Error readError = Error::make(ErrorCode::FileMissing, QStringLiteral("зендра.xls"));
     std::optional<Error> storeError; // set: every store is refused with it
-    std::vector<Store> stores;
-    QStringList reads; // "path|sheet" of every read
-    int marks = 0;     // workbooks marked open for office programs
+    QStringList stores;              // "record|column:text|…" of every store
+    QStringList reads;               // "path|sheet" of every read
+    int marks = 0;                   // workbooks marked open for office programs
 };
 
 } // namespace testsupport
