@@ -1,96 +1,156 @@
 #!/usr/bin/python3
-"""The main window as a person uses it: the real program on a copy of the sample workbook,
-stepping through the rows with the navigation bar and typing into a field. What the window
-shows and what reaches the file are checked against xlrd's reading of the workbook."""
+"""The main window as a person uses it, on a copy of the sample: the first row as xlrd reads
+it, a step with the navigation bar, typing that reaches the workbook when the row is left,
+the window printed through a private CUPS, the title a window manager shows, and the exit."""
 
-import filecmp
+import os
+import re
 import shutil
+import subprocess
 import tempfile
 import unittest
+from pathlib import Path
 
 import pyatspi
 import xlrd
 
 import orbelant_e2e as e2e
 
-SCREENSHOT_NAME = "e2e-main-window.png"
-CLIENT_AREA = (407, 602)  # width × height below the menu bar, in pixels
+CLIENT_AREA = (407, 602)  # pixels below the menu bar; 96 of them to the inch on paper
+DOTS_PER_INCH = 300       # what the printed page is looked at with
+QUEUE = "OrbelantE2E"
+
+
+class PrivateCups:
+    """A cupsd of our own under `top`: its own configuration, spool and socket, no network port,
+    and a printer that writes what it prints into a file there. Needs root (cupsd runs as lp)."""
+
+    def __init__(self, top):
+        self.top, self.socket, self.output = top, top / "cups.sock", top / "out" / "page.ps"
+        os.chmod(top.parent, 0o755)  # the filters run as lp
+        (top / "out").mkdir(parents=True)
+        os.chmod(top / "out", 0o777)
+        for folder in ("spool/tmp", "cache", "state", "log"):
+            (top / folder).mkdir(parents=True)
+        subprocess.run(["chgrp", "-R", "lp", str(top / "spool")], check=True)
+        os.chmod(top / "spool", 0o710)
+        os.chmod(top / "spool/tmp", 0o1770)
+        (top / "cupsd.conf").write_text("Listen %s\nLogLevel info\nWebInterface No\nBrowsing No\n"
+                                        "DefaultAuthType None\n<Location />\n Order allow,deny\n Allow all\n"
+                                        "</Location>\n" % self.socket)
+        (top / "cups-files.conf").write_text(
+            "ServerRoot {0}\nRequestRoot {0}/spool\nTempDir {0}/spool/tmp\nCacheDir {0}/cache\nStateDir {0}/state\n"
+            "AccessLog {0}/log/access_log\nErrorLog {0}/log/error_log\nPageLog {0}/log/page_log\n"
+            "User lp\nGroup lp\nSystemGroup root\nFileDevice Yes\nPrintcap {0}/printcap\n".format(top))
+        self.cupsd = subprocess.Popen(["cupsd", "-f", "-c", str(top / "cupsd.conf"), "-s", str(top / "cups-files.conf")],
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        e2e.poll(lambda: self.run("lpstat", "-r").returncode == 0, 10, lambda: "cupsd does not answer")
+
+    def run(self, command, *arguments):
+        return subprocess.run([command, "-h", str(self.socket), *arguments], capture_output=True, text=True)
+
+    def add_default_printer(self):
+        for arguments in (["-p", QUEUE, "-E", "-v", "file://%s" % self.output,
+                           "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"], ["-d", QUEUE]):
+            self.run("lpadmin", *arguments).check_returncode()
+
+    def printed(self, program):
+        """The page once the job is done: PostScript as the printer's driver makes it."""
+        def done():
+            program.fail_on_alert("while printing")
+            return self.output.exists() and not self.run("lpstat", "-o").stdout.strip() and self.output
+        return e2e.poll(done, 60, lambda: "nothing printed: %s" % [line for line in (
+            self.top / "log/error_log").read_text().splitlines() if line.startswith("E ") or "PID" in line])
+
+    def stop(self):
+        self.cupsd.terminate()
+        self.cupsd.wait()
+
+
+def ink_box(page):
+    """(x, y, width, height) of what is not white paper on a picture of the page."""
+    size, x, y = subprocess.run(["convert", str(page), "-fuzz", "2%", "-format", "%@", "info:"], check=True,
+                                capture_output=True, text=True).stdout.split("+")
+    return (int(x), int(y)) + tuple(int(side) for side in size.split("x"))
 
 
 class MainWindowTest(unittest.TestCase):
     def setUp(self):
-        self.scratch = tempfile.mkdtemp(prefix="orbelant-e2e-")
-        self.workdir = e2e.working_folder_with_sample(self.scratch)
+        self.scratch = Path(tempfile.mkdtemp(prefix="orbelant-e2e-"))
+        self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
+        self.workdir = e2e.working_folder(self.scratch)
         self.workbook = self.workdir / e2e.WORKBOOK_NAME
-        self.rows = e2e.expected_rows(self.workbook)
-        self.assertGreaterEqual(len(self.rows), 3, "the sample must have rows to step through")
+        self.cups = None
+        if os.geteuid() == 0 and shutil.which("cupsd") and Path("/usr/share/ppd/cups-pdf").is_dir():
+            self.cups = PrivateCups(self.scratch / "cups")
+            self.addCleanup(self.cups.stop)
 
-    def tearDown(self):
-        shutil.rmtree(self.scratch, ignore_errors=True)
-
-    def test_navigation_bar_steps_through_the_rows(self):
-        with e2e.RunningProgram(self.workdir, "e2e-navigation") as program:
-            program.wait_for_row(self.rows[0], "the first row at start-up")
-            print("first row shown %.2f s after start" % program.first_row_after)
-
-            steps = [
-                ("Следующая запись", 1, "the second row"),
-                ("Последняя запись", len(self.rows) - 1, "the last row"),
-                ("Предыдущая запись", len(self.rows) - 2, "the row before the last"),
-                ("Первая запись", 0, "the first row again"),
-            ]
-            for button, row, what in steps:
-                with self.subTest(button=button):
-                    program.press(button)
-                    program.wait_for_row(self.rows[row], "%s after %r" % (what, button))
-
-            (_, _, width, height), menu_bar_height = program.window_geometry()
-            self.assertEqual((width, height - menu_bar_height), CLIENT_AREA,
-                             "client area below the menu bar (menu bar %d px high)" % menu_bar_height)
-            self.assertEqual(program.window_titles(), [e2e.WINDOW_TITLE], "the title a window manager shows")
-            # The README shows this picture (scripts/update-screenshot.sh). With the focus on
-            # a button no text cursor blinks in it, so every run draws the same pixels.
-            self.move_focus_off_the_fields(program, "Найти относительный возраст")
-            shot = program.screenshot(e2e.artefact_dir() / SCREENSHOT_NAME)
-            print("screenshot of the main window: %s" % shot)
-
-            self.assertEqual(program.close_with("Выход"), 0, "exit code after closing the window")
-
-        self.assertTrue(filecmp.cmp(e2e.SAMPLE_WORKBOOK, self.workbook, shallow=False),
-                        "only looking at rows must leave the workbook byte-identical")
-
-    def move_focus_off_the_fields(self, program, button_name):
-        button = program.find(button_name, pyatspi.ROLE_PUSH_BUTTON)
-        self.assertTrue(button.queryComponent().grabFocus(), "the button %r took no focus" % button_name)
-        e2e.poll(lambda: button.getState().contains(pyatspi.STATE_FOCUSED), e2e.STEP_TIMEOUT,
-                 lambda: "the button %r never became focused" % button_name)
-
-    def test_typed_text_is_stored_when_the_row_is_left(self):
+    def test_main_window(self):
         before = e2e.read_sheet(self.workbook)
-        stage_column = [value for _, value in before[0]].index("Ярус")
-        typed = "Мегхалайский (правка)"
-
-        with e2e.RunningProgram(self.workdir, "e2e-edit") as program:
-            program.wait_for_row(self.rows[0], "the first row at start-up")
-            program.replace_text("Ярус", typed)
-            self.assertEqual(program.text("Ярус"), typed)
+        rows = e2e.expected_rows(self.workbook)
+        stage = [value for _, value in before[0]].index("Ярус")
+        typed = rows[1]["Ярус"] + " (правка)"
+        printer = {"CUPS_SERVER": str(self.cups.socket), "HOME": str(self.scratch), "PRINTER": None,
+                   "LPDEST": None} if self.cups else {}
+        with e2e.RunningProgram(self.workdir, "e2e-main-window", environment=printer) as program:
+            program.wait_for_row(rows[0], "the first row at start-up")
+            self.assertEqual(program.window_titles(), [e2e.WINDOW_TITLE])
+            # The README's picture: with the focus on a button no text cursor blinks in it.
+            program.find("Найти относительный возраст", pyatspi.ROLE_PUSH_BUTTON).queryComponent().grabFocus()
+            program.screenshot("e2e-main-window.png", program.window)
 
             program.press("Следующая запись")
-            program.wait_for_row(self.rows[1], "the second row after leaving the edited one")
-            e2e.poll(lambda: e2e.read_sheet(self.workbook)[1][stage_column] == (xlrd.XL_CELL_TEXT, typed),
-                     e2e.STEP_TIMEOUT,
-                     lambda: "the edit is not in the workbook after leaving the row (before closing)")
+            program.wait_for_row(rows[1], "the second row")
+            program.replace_text("Ярус", typed)
+            program.press("Предыдущая запись")
+            program.wait_for_row(rows[0], "the first row again")
+            e2e.poll(lambda: e2e.read_sheet(self.workbook)[2][stage] == (xlrd.XL_CELL_TEXT, typed), e2e.STEP_TIMEOUT,
+                     lambda: "the typing is not in the workbook after the row was left")
+            if self.cups:
+                self.print_window(program)
+            program.press("Выход")
+            self.assertEqual(program.wait_for_exit(), 0)
 
-            self.assertEqual(program.close_with("Выход"), 0, "exit code after closing the window")
-
-        after = e2e.read_sheet(self.workbook)
-        self.assertEqual(after[1][stage_column], (xlrd.XL_CELL_TEXT, typed),
-                         "the typed text must be in column Ярус of the first data row")
         expected = [list(row) for row in before]
-        expected[1][stage_column] = (xlrd.XL_CELL_TEXT, typed)
-        self.assertEqual(len(after), len(expected), "number of rows in the sheet")
-        for index, (row_after, row_expected) in enumerate(zip(after, expected)):
-            self.assertEqual(row_after, row_expected, "sheet row %d (0 = header)" % index)
+        expected[2][stage] = (xlrd.XL_CELL_TEXT, typed)
+        self.assertEqual(e2e.read_sheet(self.workbook), expected, "only the typed cell changed")
+
+    def print_window(self, program):
+        # No printer, and one that refuses jobs: the user is told, nothing is printed.
+        program.click("Распечатать")
+        self.assertEqual(program.answer_alert("OK"),
+                         (e2e.WINDOW_TITLE, "Принтер по умолчанию не установлен. Форма не напечатана."))
+        self.cups.add_default_printer()
+        self.cups.run("cupsreject", QUEUE).check_returncode()
+        program.click("Распечатать")
+        _, refusal = program.answer_alert("OK")
+        self.assertRegex(refusal, r"^Принтер «%s» отказался принять задание \(.*[^.]\)\. Форма не напечатана\.$" % QUEUE)
+        self.cups.run("cupsaccept", QUEUE).check_returncode()
+
+        shown = program.screenshot("e2e-print-window.png")
+        program.press("Распечатать")
+        page = self.cups.printed(program)
+        self.assertEqual(len(re.findall(rb"^%%Page: ", page.read_bytes(), re.M)), 1, "one page")
+        picture = self.scratch / "page.png"
+        subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r%d" % DOTS_PER_INCH,
+                        "-sOutputFile=%s" % picture, str(page)], check=True)
+        shutil.copyfile(picture, e2e.artefact_dir() / "e2e-print-page.png")
+
+        # The client area at its own size, from the top left of the printable area.
+        x, y, width, height = ink_box(picture)
+        scale = DOTS_PER_INCH / 96
+        self.assertLessEqual(abs(width - CLIENT_AREA[0] * scale), 3, "printed width")
+        self.assertLessEqual(abs(height - CLIENT_AREA[1] * scale), 3, "printed height")
+        self.assertLessEqual(max(x, y), DOTS_PER_INCH // 4, "at the top left, not at %d,%d" % (x, y))
+        # … and its picture is the window's: few pixels differ by more than a third.
+        window = program.window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        area = "%dx%d+%d+%d" % (CLIENT_AREA + (window.x, window.y + window.height - CLIENT_AREA[1]))
+        printed = self.scratch / "printed.png"
+        subprocess.run(["convert", str(picture), "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage",
+                        "-resize", "%dx%d!" % CLIENT_AREA, str(printed)], check=True)
+        different = subprocess.run(["compare", "-metric", "AE", "-fuzz", "33%", "%s[%s]" % (shown, area), str(printed),
+                                    "null:"], capture_output=True, text=True).stderr
+        self.assertLess(float(different.split()[0]) / (CLIENT_AREA[0] * CLIENT_AREA[1]), 0.01, "unlike the window")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,252 @@
+// The program's runtime: its QApplication, the 8-bit code page, and the real message box,
+// text file, process starter and printer behind the services.
+
+#include "application.h"
+#include "fakeplatform.h"
+#include "filefailure.h"
+#include "program.h"
+#include "windowprint.h"
+
+#include <QMessageBox>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <cerrno>
+#include <unistd.h>
+
+using namespace testsupport;
+
+namespace {
+
+// Throws from its event handler, as a faulty event procedure would.
+struct Faulty final : QObject {
+    int kind = 0;
+    bool event(QEvent *) override
+    {
+        if (kind == 0)
+            throw std::runtime_error("disk on fire");
+        if (kind == 1)
+            throw std::bad_alloc();
+        throw 42;
+    }
+};
+
+bool runs(const QString &program, const QStringList &arguments)
+{
+    return QProcess::execute(program, arguments) == 0;
+}
+
+Application &application()
+{
+    return *static_cast<Application *>(QCoreApplication::instance());
+}
+
+} // namespace
+
+class TestPlatform : public QObject {
+    Q_OBJECT
+
+private slots:
+    void application()
+    {
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed()); // the shell ends the program
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Орбелант"));
+        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.0"));
+        QCOMPARE(QApplication::font().pointSize(), 8);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
+        {
+            Program program(::application());
+            QList<int> sizes;
+            for (const QSize &size : QApplication::windowIcon().availableSizes())
+                sizes.append(size.width());
+            QCOMPARE(sizes, QList<int>({16, 32, 48, 64, 128, 256}));
+        }
+        ::application().setMessageBox(nullptr);
+    }
+
+    // Shown in a message box; the program goes on.
+    void errorEscapingAnEventHandler()
+    {
+        FakeMessageBox messages;
+        ::application().setMessageBox(&messages);
+        Faulty faulty;
+        for (faulty.kind = 0; faulty.kind < 3; ++faulty.kind) {
+            QEvent event(QEvent::User);
+            QVERIFY(!QCoreApplication::sendEvent(&faulty, &event));
+        }
+        ::application().setMessageBox(nullptr);
+        QCOMPARE(messages.texts(),
+                 QStringList({"Команда прервана из-за непредвиденной ошибки (disk on fire). Программа продолжает работу.",
+                              "Не хватает памяти для выполнения команды. Команда прервана, программа продолжает работу.",
+                              "Команда прервана из-за непредвиденной ошибки. Программа продолжает работу."}));
+        for (const Box &box : messages.boxes)
+            QCOMPARE(box.icon, MessageBoxService::Icon::Critical);
+    }
+
+    void windows1251_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("Russian letters") << "Юрский яЯ" << QByteArray("\xDE\xF0\xF1\xEA\xE8\xE9 \xFF\xDF");
+        QTest::newRow("yo, number sign, dashes") << "Ёё № – —" << QByteArray("\xA8\xB8 \xB9 \x96 \x97");
+        QTest::newRow("outside the code page") << "é中ѐ" << QByteArray("???");
+        QTest::newRow("a character outside the BMP") << "a😀b😀" << QByteArray("a?b?");
+        QTest::newRow("lone high surrogates") << QString("a") + QChar(0xD800) + "b" + QChar(0xD800) << QByteArray("a?b?");
+        QTest::newRow("a lone low surrogate") << QString("a") + QChar(0xDC00) << QByteArray("a?");
+    }
+    void windows1251()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QCOMPARE(encodeWindows1251(text), bytes);
+    }
+
+    // Every byte decodes as Python's codec reads it, and back; every other character of the
+    // BMP becomes one '?'.
+    void windows1251AgreesWithPython()
+    {
+        QByteArray all;
+        for (int byte = 0; byte < 256; ++byte)
+            all.append(char(byte));
+        QProcess python; // 0x98 is undefined there; Windows maps it to U+0098, as we do
+        python.start("/usr/bin/python3", {"-c", "import sys; sys.stdout.buffer.write(sys.stdin.buffer.read()"
+                                                ".decode('cp1251', 'replace').replace('\\ufffd', '\\x98').encode())"});
+        python.write(all);
+        python.closeWriteChannel();
+        QVERIFY(python.waitForFinished());
+        const QString decoded = decodeWindows1251(all);
+        QCOMPARE(decoded, QString::fromUtf8(python.readAllStandardOutput()));
+        QCOMPARE(encodeWindows1251(decoded), all);
+
+        QString wrong;
+        for (char32_t c = 0; c < 0x10000; ++c) {
+            const QChar character(c);
+            const qsizetype byte = decoded.indexOf(character);
+            if (!character.isSurrogate()
+                && encodeWindows1251(QStringView(&character, 1)) != (byte < 0 ? QByteArray("?") : QByteArray(1, char(byte))))
+                wrong += character;
+        }
+        QCOMPARE(wrong, QString());
+    }
+
+    // The real box: the program's title unless a caption is given, Russian buttons, Нет as
+    // the default answer.
+    void messageBox()
+    {
+        QtMessageBox box(QStringLiteral("Орбелант"));
+        MessageBoxService &messages = box;
+        QStringList seen;
+        const auto answer = [&seen](QMessageBox::StandardButton button) {
+            QTimer::singleShot(0, [&seen, button] {
+                auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                QStringList buttons;
+                for (QAbstractButton *offered : shown->buttons())
+                    buttons << offered->text().remove('&') + (shown->defaultButton() == offered ? "*" : "");
+                buttons.sort();
+                seen << QStringLiteral("%1 %2 %3: %4").arg(shown->windowTitle()).arg(shown->icon())
+                            .arg(buttons.join(','), shown->text());
+                shown->button(button)->click();
+            });
+        };
+        answer(QMessageBox::Ok);
+        messages.show(QStringLiteral("Текст"), MessageBoxService::Icon::Critical);
+        answer(QMessageBox::Ok);
+        messages.show(QStringLiteral("Текст"), MessageBoxService::Icon::None, QStringLiteral("сообщение"));
+        answer(QMessageBox::Yes);
+        QVERIFY(messages.ask(QStringLiteral("Вопрос?")));
+        answer(QMessageBox::No);
+        QVERIFY(!messages.ask(QStringLiteral("Вопрос?"), QStringLiteral("Свой")));
+        QCOMPARE(seen, QStringList({"Орбелант 3 OK: Текст", "сообщение 0 OK: Текст", "Орбелант 4 Да,Нет*: Вопрос?",
+                                    "Свой 4 Да,Нет*: Вопрос?"}));
+    }
+
+    void fileFailure_data()
+    {
+        QTest::addColumn<QString>("name"); // in a fresh folder; "existing" exists there
+        QTest::addColumn<int>("error");    // the system's error code of the failing call
+        QTest::addColumn<qint64>("needed");
+        QTest::addColumn<QString>("reason"); // empty: the system's own words
+        QTest::newRow("a folder in the way") << "." << 0 << qint64(1) << "на месте файла находится папка";
+        QTest::newRow("the system's reason") << "existing" << EROFS << qint64(1) << "диск доступен только для чтения";
+        QTest::newRow("more than the disk holds") << "new" << 0 << (qint64(1) << 60) << "на диске нет места";
+        QTest::newRow("a folder that is missing") << "missing/new" << 0 << qint64(1) << "нет прав на запись в папку";
+        QTest::newRow("nothing known, a file") << "existing" << 0 << qint64(1) << "";
+        QTest::newRow("nothing known, a new file") << "new" << 0 << qint64(1) << "";
+    }
+    void fileFailure()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, error);
+        QFETCH(qint64, needed);
+        QFETCH(QString, reason);
+        QTemporaryDir folder;
+        QFile existing(folder.filePath("existing"));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.close();
+        const QFile file(folder.filePath(name));
+
+        errno = error;
+        const FileFailure failure = FileFailure::capture(file, needed);
+
+        const QString path = QFileInfo(folder.filePath(name)).absoluteFilePath();
+        QCOMPARE(failure.message("Нет «%1»"), "Нет «" + path + "»: " + (reason.isEmpty() ? file.errorString() : reason) + ".");
+    }
+
+    // A disk that fills in the middle of the line leaves the file as it was; a disk mounted
+    // read-only is named as the reason even when the system gives none.
+    void smallDisk()
+    {
+        QTemporaryDir folder;
+        if (geteuid() != 0 || !runs("mount", {"-t", "tmpfs", "-o", "size=8k", "tmpfs", folder.path()}))
+            QSKIP("mounting a small disk needs root");
+        const auto unmount = qScopeGuard([&] { runs("umount", {folder.path()}); });
+        // info.dat fills the first page but for a few bytes, a filler takes the second.
+        const QByteArray before = QByteArray(4080, 'x') + "\r\n";
+        QFile info(folder.filePath("info.dat"));
+        QVERIFY(info.open(QIODevice::WriteOnly) && info.write(before) == before.size());
+        info.close();
+        QFile filler(folder.filePath("filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(512, 'f')) == 512) {
+        }
+        filler.close();
+
+        Windows1251CodePage codePage;
+        const ServiceResult appended = AppendingTextFile(codePage).appendLine(info.fileName(), {QString(200, u'ж')});
+
+        QCOMPARE(appended.error(), "Не удалось дописать строку в файл «" + info.fileName() + "»: на диске нет места.");
+        QVERIFY(info.open(QIODevice::ReadOnly));
+        QCOMPARE(info.readAll(), before);
+        info.close();
+        QVERIFY(runs("mount", {"-o", "remount,ro", folder.path()}));
+        errno = 0;
+        QCOMPARE(FileFailure::capture(QFile(folder.filePath("new")), 1).reason(), "диск доступен только для чтения");
+    }
+
+    void processesAndPrinters()
+    {
+        DetachedProcessStarter starter;
+        QVERIFY(starter.start("/bin/true"));
+        QCOMPARE(starter.start("/nonexistent/viewer").error(), "Не удалось запустить программу «/nonexistent/viewer».");
+
+        QWidget window;
+        QPrinter printer;
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName("/nonexistent/page.pdf");
+        QCOMPARE(printClientArea(window, printer).error(),
+                 "Принтер «/nonexistent/page.pdf» не принял задание. Форма не напечатана.");
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    Application app(argc, argv);
+    TestPlatform test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_platform.moc"

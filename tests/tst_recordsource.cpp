@@ -1,0 +1,354 @@
+// The record source over a workbook in memory: which row is current after each step, what
+// reaches the workbook when a row is left, what the user is told when the workbook refuses,
+// and the navigation bar.
+
+#include "datacontrol.h"
+#include "fakeplatform.h"
+#include "typing.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QToolButton>
+
+using namespace testsupport;
+using Outcome = DataControl::FindOutcome;
+
+namespace {
+
+// Ages 100, 110, …; eonothems E0, E1, …; notes "Заметка 0", ….
+SheetTable numberedRows(int count)
+{
+    QList<QStringList> rows;
+    for (int row = 0; row < count; ++row)
+        rows.append({QString::number(100 + 10 * row), QStringLiteral("E%1").arg(row), "", "", "", "",
+                     QStringLiteral("Заметка %1").arg(row)});
+    return makeTable(rows);
+}
+
+const Error refusal = Error::make(ErrorCode::ChangedOnDisk, QStringLiteral("зендра.xls"));
+
+} // namespace
+
+class TestRecordSource : public QObject {
+    Q_OBJECT
+
+    FakeSheetAccess m_sheets;
+    FakeMessageBox m_messages;
+    std::unique_ptr<QWidget> m_window;
+    DataControl *m_data = nullptr;
+    QLineEdit *m_age = nullptr, *m_eon = nullptr, *m_stage = nullptr;
+    QPlainTextEdit *m_note = nullptr;
+
+    void open(const SheetTable &table)
+    {
+        m_sheets.sheet = table;
+        QVERIFY(m_data->Refresh());
+    }
+    QToolButton *button(const QString &name) { return m_data->findChild<QToolButton *>(name + "Button"); }
+    // One step as a person (the bar's buttons) or a caller (the operations) takes it; the
+    // operation's result, true for a button.
+    bool act(const QString &step)
+    {
+        if (QToolButton *pressed = button(step)) {
+            QTest::mouseClick(pressed, Qt::LeftButton);
+            return true;
+        }
+        if (step.startsWith(QLatin1String("moveTo ")))
+            return m_data->moveTo(step.mid(7).toInt());
+        if (step.startsWith(QLatin1String("find ")))
+            return m_data->FindFirst("[Возраст] = " + step.mid(5)).value_or(Outcome::NotFound) == Outcome::Found;
+        const std::map<QString, bool (DataControl::*)()> operations = {
+            {"MoveFirst", &DataControl::MoveFirst}, {"MovePrevious", &DataControl::MovePrevious},
+            {"MoveNext", &DataControl::MoveNext},   {"MoveLast", &DataControl::MoveLast},
+            {"Refresh", &DataControl::Refresh},     {"close", &DataControl::prepareToClose},
+            {"storeEdits", &DataControl::storeEdits}};
+        return (m_data->*operations.at(step))();
+    }
+
+private slots:
+    void init()
+    {
+        m_sheets = FakeSheetAccess();
+        m_messages = FakeMessageBox();
+        m_window = std::make_unique<QWidget>();
+        m_data = new DataControl(m_window.get());
+        m_data->setGeometry(0, 0, 345, 25); // as in the main window
+        m_data->setServices(m_sheets, m_messages);
+        m_data->setDatabaseName(QStringLiteral("зендра.xls"));
+        for (QLineEdit **field : {&m_age, &m_eon, &m_stage})
+            *field = new QLineEdit(m_window.get());
+        m_note = new QPlainTextEdit(m_window.get());
+        m_data->bindField(m_age, QStringLiteral("Возраст"));
+        m_data->bindField(m_eon, QStringLiteral("Эонотема"));
+        m_data->bindField(m_stage, QStringLiteral("Ярус"));
+        m_data->bindField(m_note, QStringLiteral("Органический мир"));
+        m_window->show();
+    }
+    void cleanup() { m_window.reset(); }
+
+    void opening()
+    {
+        QVERIFY(!m_data->isOpen());
+        QCOMPARE(m_data->currentRecord(), -1);
+        QCOMPARE(m_data->Caption(), QStringLiteral("Орбелант"));
+        DataControl withoutServices;
+        QVERIFY(!withoutServices.Refresh());
+
+        // A workbook that cannot be opened is reported; Refresh tries again.
+        QVERIFY(!m_data->Refresh());
+        QCOMPARE(m_messages.texts(), QStringList{m_sheets.readError.message});
+        QCOMPARE(m_messages.boxes[0].icon, MessageBoxService::Icon::Critical);
+        QCOMPARE(m_data->FindFirst(QStringLiteral("[Возраст] = 100")).value_or(Outcome::Found), Outcome::NotFound);
+        open(numberedRows(2));
+        QCOMPARE(m_sheets.reads.last(), QDir::current().absoluteFilePath("зендра.xls") + "|Лист1$");
+        QCOMPARE(m_sheets.marks, 1); // office programs are told that the workbook is open
+        QCOMPARE(m_age->text(), QStringLiteral("100"));
+        QCOMPARE(m_note->toPlainText(), QStringLiteral("Заметка 0"));
+        QCOMPARE(m_messages.boxes.size(), size_t(1));
+
+        // A damaged workbook is shown after a message, and never marked open: it is never saved.
+        SheetTable damaged = numberedRows(2);
+        damaged.notSaveable = Error::make(ErrorCode::DamagedReadOnly, QStringLiteral("зендра.xls"));
+        open(damaged);
+        QCOMPARE(m_messages.texts().last(), damaged.notSaveable->message);
+        QCOMPARE(m_sheets.marks, 1);
+    }
+
+    void steps_data()
+    {
+        QTest::addColumn<int>("rows"); // -1: the workbook cannot be opened
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<bool>("lastResult");
+        QTest::newRow("opened") << 4 << "" << 0 << true;
+        QTest::newRow("next, next") << 4 << "next,next" << 2 << true;
+        QTest::newRow("previous on the first row") << 4 << "previous" << 0 << true;
+        QTest::newRow("previous from the last") << 4 << "last,previous" << 2 << true;
+        QTest::newRow("MovePrevious from the last") << 4 << "last,MovePrevious" << 2 << true;
+        QTest::newRow("MoveNext to the last") << 4 << "next,next,MoveNext" << 3 << true;
+        QTest::newRow("MoveNext on the last row") << 4 << "last,MoveNext" << 3 << true;
+        QTest::newRow("next on the last row") << 4 << "MoveLast,next,next" << 3 << true;
+        QTest::newRow("first from the middle") << 4 << "next,next,first" << 0 << true;
+        QTest::newRow("MoveFirst on the first row") << 4 << "MoveFirst" << 0 << true;
+        QTest::newRow("moveTo a remembered row") << 4 << "moveTo 2" << 2 << true;
+        QTest::newRow("moveTo past the end") << 4 << "next,moveTo 4" << 1 << false;
+        QTest::newRow("moveTo before the start") << 4 << "next,moveTo -1" << 1 << false;
+        QTest::newRow("one row") << 1 << "next,previous,last,MoveNext" << 0 << true;
+        QTest::newRow("no rows") << 0 << "next,last,previous,MoveFirst" << -1 << false;
+        QTest::newRow("no rows, MoveLast") << 0 << "MoveLast" << -1 << false;
+        QTest::newRow("not opened") << -1 << "next,last,MoveLast" << -1 << false;
+        QTest::newRow("not opened, moveTo") << -1 << "moveTo 0" << -1 << false;
+    }
+    void steps()
+    {
+        QFETCH(int, rows);
+        QFETCH(QString, steps);
+        QFETCH(int, expected);
+        QFETCH(bool, lastResult);
+        m_sheets.sheet = numberedRows(qMax(rows, 0));
+        if (rows < 0)
+            m_sheets.sheet.reset();
+        m_data->Refresh();
+        m_messages.boxes.clear();
+
+        bool result = true;
+        for (const QString &step : steps.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            result = act(step);
+
+        QCOMPARE(result, lastResult);
+        QCOMPARE(m_data->currentRecord(), expected);
+        QCOMPARE(m_eon->text(), expected < 0 ? QString() : QStringLiteral("E%1").arg(expected));
+        QCOMPARE(m_note->toPlainText(), expected < 0 ? QString() : QStringLiteral("Заметка %1").arg(expected));
+        typeText(m_eon, QStringLiteral("x")); // with no row to go to, typing goes nowhere
+        QVERIFY(m_data->prepareToClose());
+        QCOMPARE(m_sheets.stores.size(), expected < 0 ? 0 : 1);
+        QVERIFY(m_messages.boxes.empty());
+        QCOMPARE(m_sheets.reads.size(), 1);
+    }
+
+    void leavingARowStoresWhatWasTyped_data()
+    {
+        QTest::addColumn<int>("editRow");
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("next button") << 0 << "next" << 1;
+        QTest::newRow("previous button") << 1 << "previous" << 0;
+        QTest::newRow("first button") << 2 << "first" << 0;
+        QTest::newRow("last button") << 0 << "last" << 3;
+        QTest::newRow("MoveFirst") << 1 << "MoveFirst" << 0;
+        QTest::newRow("moveTo") << 1 << "moveTo 3" << 3;
+        QTest::newRow("Refresh") << 2 << "Refresh" << 0;
+        QTest::newRow("FindFirst") << 2 << "find 100" << 0;
+        QTest::newRow("closing") << 1 << "close" << 1;
+        QTest::newRow("storeEdits") << 0 << "storeEdits" << 0;
+    }
+    // Only the fields the user changed are stored, in one store for the row.
+    void leavingARowStoresWhatWasTyped()
+    {
+        QFETCH(int, editRow);
+        QFETCH(QString, step);
+        QFETCH(int, expected);
+        open(numberedRows(4));
+        QVERIFY(m_data->moveTo(editRow));
+        m_age->clear();
+        typeText(m_age, QStringLiteral("5"));
+        m_eon->clear();
+        typeText(m_eon, QStringLiteral("Протерозой"));
+        m_note->moveCursor(QTextCursor::End);
+        typeText(m_note, QStringLiteral(" и ещё"));
+        QVERIFY(m_data->hasEdits());
+
+        QVERIFY(act(step));
+
+        QCOMPARE(m_data->currentRecord(), expected);
+        QCOMPARE(m_sheets.stores, QStringList{QStringLiteral("%1|0:5|1:Протерозой|6:Заметка %1 и ещё").arg(editRow)});
+        QVERIFY(!m_data->hasEdits());
+        QVERIFY(m_messages.boxes.empty());
+        // Back on that row the stored texts show, and nothing is stored twice.
+        QVERIFY(m_data->moveTo(editRow));
+        QCOMPARE(m_eon->text(), QStringLiteral("Протерозой"));
+        QVERIFY(m_data->moveTo(editRow == 0 ? 1 : 0));
+        QCOMPARE(m_sheets.stores.size(), 1);
+    }
+
+    // Line ends and blanks as the workbook holds them read back the same from the fields.
+    void untouchedFieldsAreNeverStored()
+    {
+        SheetTable table = numberedRows(2);
+        table.setCell(0, 1, Cell::makeText("Текст   \tс табуляцией"));
+        table.setCell(0, 6, Cell::makeText("Первая\r\nвторая\rтретья\nчетвёртая  "));
+        open(table);
+        for (const char *step : {"next", "previous", "close"})
+            act(step);
+        QVERIFY(m_sheets.stores.empty());
+    }
+
+    void refusedStoreKeepsRowAndTyping_data()
+    {
+        QTest::addColumn<QString>("step");
+        for (const char *step : {"next", "last", "first", "MoveFirst", "MovePrevious", "moveTo 3", "find 100", "storeEdits"})
+            QTest::newRow(step) << step;
+    }
+    void refusedStoreKeepsRowAndTyping()
+    {
+        QFETCH(QString, step);
+        open(numberedRows(4));
+        QVERIFY(m_data->moveTo(2));
+        typeText(m_stage, QStringLiteral("Тоарский"));
+        m_sheets.storeError = refusal;
+
+        QCOMPARE(act(step), button(step) != nullptr);
+
+        QCOMPARE(m_messages.texts(), QStringList{refusal.message});
+        QCOMPARE(m_messages.boxes[0].icon, MessageBoxService::Icon::Critical);
+        QCOMPARE(m_data->currentRecord(), 2);
+        QCOMPARE(m_eon->text(), QStringLiteral("E2"));
+        QCOMPARE(m_stage->text(), QStringLiteral("Тоарский"));
+        // Once the workbook takes it, the next step stores the typing and moves on.
+        m_sheets.storeError.reset();
+        QVERIFY(m_data->MoveNext());
+        QCOMPARE(m_data->currentRecord(), 3);
+        QCOMPARE(m_sheets.sheet->text(2, 5), QStringLiteral("Тоарский"));
+    }
+
+    void refusedStoreAtRefreshOrCloseAsks_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("letGo");
+        QTest::addColumn<QString>("question");
+        const QString refresh = QStringLiteral("Обновить данные без сохранения изменений?");
+        const QString close = QStringLiteral("Закрыть окно без сохранения изменений?");
+        QTest::newRow("Refresh, typing kept") << "Refresh" << false << refresh;
+        QTest::newRow("Refresh, typing let go") << "Refresh" << true << refresh;
+        QTest::newRow("closing, typing kept") << "close" << false << close;
+        QTest::newRow("closing, typing let go") << "close" << true << close;
+    }
+    // A workbook may refuse for good: Refresh and closing must not trap the user.
+    void refusedStoreAtRefreshOrCloseAsks()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, letGo);
+        QFETCH(QString, question);
+        open(numberedRows(3));
+        QVERIFY(m_data->MoveLast());
+        typeText(m_age, QStringLiteral("5"));
+        m_sheets.storeError = refusal;
+        m_messages.answer = letGo;
+
+        QCOMPARE(act(step), letGo);
+
+        QCOMPARE(m_messages.boxes.size(), size_t(1));
+        QVERIFY(m_messages.boxes[0].question);
+        QCOMPARE(m_messages.boxes[0].text, refusal.message + "\n\n" + question);
+        const bool reread = letGo && step == QLatin1String("Refresh");
+        QCOMPARE(m_data->currentRecord(), reread ? 0 : 2);
+        QCOMPARE(m_age->text(), reread ? QStringLiteral("100") : QStringLiteral("5120"));
+        QCOMPARE(m_sheets.reads.size(), reread ? 2 : 1);
+    }
+
+    // A bound column the sheet lacks is reported once; its field stays empty and stores nothing.
+    void missingColumn()
+    {
+        QStringList columns = timeScaleColumns();
+        columns.removeOne(QStringLiteral("Ярус"));
+        open(makeTable({{"1", "E0", "", "", "", "Люди"}, {"2", "E1", "", "", "", "Звери"}}, columns));
+        QCOMPARE(m_messages.boxes.size(), size_t(1));
+        QVERIFY(m_messages.boxes[0].text.contains(QStringLiteral("«Ярус»")));
+        QVERIFY(m_data->MoveNext());
+        QCOMPARE(m_stage->text(), QString());
+        QCOMPARE(m_note->toPlainText(), QStringLiteral("Звери"));
+        typeText(m_stage, QStringLiteral("x"));
+        QVERIFY(m_data->MoveFirst());
+        QVERIFY(m_sheets.stores.empty());
+    }
+
+    // The caption between the first and previous buttons at the left end and the next and
+    // last at the right; arrows that mirror each other; held down, a button keeps stepping.
+    void bar()
+    {
+        QCOMPARE(button("first")->geometry(), QRect(0, 0, 25, 25));
+        QCOMPARE(button("previous")->geometry(), QRect(25, 0, 25, 25));
+        QCOMPARE(button("next")->geometry(), QRect(295, 0, 25, 25));
+        QCOMPARE(button("last")->geometry(), QRect(320, 0, 25, 25));
+        auto *caption = m_data->findChild<QLabel *>(QStringLiteral("caption"));
+        QCOMPARE(caption->geometry(), QRect(50, 0, 245, 25));
+        QVERIFY(caption->font().bold() && caption->font().pointSize() == 9);
+        m_data->setCaption(QStringLiteral("Шкала"));
+        QCOMPARE(caption->accessibleName(), m_data->Caption());
+
+        QList<QImage> arrows;
+        for (const char *name : {"first", "previous", "next", "last"}) {
+            const QIcon icon = button(name)->icon();
+            arrows.append(icon.pixmap(icon.availableSizes().value(0)).toImage());
+        }
+        const auto alike = [](const QImage &a, const QImage &b) { // but for the softening of edges
+            for (int y = 0; y < a.height(); ++y) {
+                for (int x = 0; x < a.width(); ++x) {
+                    if (a.size() != b.size() || qAbs(qAlpha(a.pixel(x, y)) - qAlpha(b.pixel(x, y))) > 2)
+                        return false;
+                }
+            }
+            return true;
+        };
+        QVERIFY(alike(arrows[0].mirrored(true, false), arrows[3]));
+        QVERIFY(alike(arrows[1].mirrored(true, false), arrows[2]));
+        for (const QImage &arrow : arrows)
+            QVERIFY(alike(arrow.mirrored(false, true), arrow));
+        QVERIFY(!alike(arrows[0], arrows[1]));                                  // the bar at the outer end
+        QVERIFY(qAlpha(arrows[1].pixel(8, 1)) > qAlpha(arrows[1].pixel(3, 1))); // previous points left
+
+        open(numberedRows(4));
+        QToolButton *next = button("next");
+        next->setAutoRepeatDelay(1);
+        next->setAutoRepeatInterval(1);
+        QTest::mousePress(next, Qt::LeftButton);
+        QTRY_VERIFY(m_data->currentRecord() >= 2);
+        QTest::mouseRelease(next, Qt::LeftButton);
+    }
+};
+
+QTEST_MAIN(TestRecordSource)
+#include "tst_recordsource.moc"
