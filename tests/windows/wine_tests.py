@@ -203,7 +203,7 @@ class Program(unittest.TestCase):
         moves the old file aside before the new one takes its name."""
         try:
             return self.record(1)[5]
-        except subprocess.CalledProcessError:
+        except Exception:
             return None
 
     def at(self, point):
