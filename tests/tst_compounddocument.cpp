@@ -207,8 +207,7 @@ private slots:
             const QString path = m_dir.filePath(name + QStringLiteral(".xls"));
             QVERIFY(testsupport::writeBytes(path, bytes));
             const auto table = readSheet(path, QStringLiteral("Эры"));
-            QVERIFY2(table, table ? "" : qPrintable(table.error().message));
-            QVERIFY(storeRecord(path, *table, 0, {{0, QStringLiteral("Неоген")}}));
+            QVERIFY(table && storeRecord(path, *table, 0, {{0, QStringLiteral("Неоген")}}));
             QCOMPARE(readSheet(path, QStringLiteral("Эры"))->text(0, 0), QStringLiteral("Неоген"));
             const QJsonArray entries = testsupport::oracleReport({path})[path][QStringLiteral("entries")].toArray();
             QVERIFY(std::any_of(entries.begin(), entries.end(), [&](const QJsonValue &e) { return e[QStringLiteral("path")] == name; }));
@@ -286,8 +285,7 @@ private slots:
         QVERIFY(testsupport::writeBytes(copy, *document->withWorkbookStream(stream)));
 
         const auto readBack = readWorkbookStream(*FileBytes::open(copy, copy, MaxContainerBytes), copy);
-        QVERIFY(readBack);
-        QCOMPARE(readBack->bytes, stream + QByteArray(std::max<qsizetype>(0, 4096 - stream.size()), '\0'));
+        QCOMPARE(readBack.value_or(WorkbookStream{}).bytes, stream + QByteArray(std::max<qsizetype>(0, 4096 - stream.size()), '\0'));
         const QJsonObject report = testsupport::oracleReport({original, copy});
         QJsonArray before = report[original][QStringLiteral("entries")].toArray(), after = report[copy][QStringLiteral("entries")].toArray();
         for (QJsonArray *entries : {&before, &after})
@@ -309,25 +307,8 @@ private slots:
         const QByteArray other = testsupport::readAll(m_large);
         QVERIFY(testsupport::writeBytes(path, other));
         const auto refused = document->saveWithWorkbookStream(path, document->workbookStream());
-        QVERIFY(!refused);
-        QCOMPARE(refused.error().code, ErrorCode::ChangedOnDisk);
+        QVERIFY(!refused && refused.error().code == ErrorCode::ChangedOnDisk);
         QCOMPARE(testsupport::readAll(path), other);
-    }
-
-    // Damaged containers from readers' crash reports: both readers end in an error value or
-    // in something they can use, and what the writer makes of it opens again.
-    void survivesHostileContainers()
-    {
-        if (testsupport::corpusDir().isEmpty())
-            QSKIP("no workbook corpus in this checkout");
-        for (const QFileInfo &bad : QDir(testsupport::corpusDir() + QStringLiteral("/bad")).entryInfoList(QDir::Files)) {
-            const QByteArray bytes = testsupport::readAll(bad.filePath());
-            const auto stream = readWorkbookStream(FileBytes::fromMemory(bytes), bad.fileName());
-            QVERIFY2(stream || !stream.error().message.isEmpty(), qPrintable(bad.fileName()));
-            const auto document = CompoundDocument::fromBytes(bytes, bad.fileName());
-            const auto rewritten = document ? document->withWorkbookStream(document->workbookStream()) : Result<QByteArray>();
-            QVERIFY2(!document || !rewritten || CompoundDocument::fromBytes(*rewritten, bad.fileName()), qPrintable(bad.fileName()));
-        }
     }
 
 private:
