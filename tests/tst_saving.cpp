@@ -170,51 +170,35 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit previousLimit = limit;
         const QString lockPath = libreOfficeLockPath(path);
+        const auto ourWindow = [&](qint64 process) { return testsupport::writeBytes(lockPath, libreOfficeLock(here, QStringLiteral("orbelant:%1").arg(process))); };
+        bool ready = true;
         switch (setup) {
-        case Setup::ReadOnlyFile:
-            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-            break;
-        case Setup::FolderInItsPlace:
-            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
-            break;
+        case Setup::ReadOnlyFile: ready = QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther); break;
+        case Setup::FolderInItsPlace: ready = QFile::remove(path) && QDir().mkdir(path); break;
         case Setup::FileSizeLimit:
             std::signal(SIGXFSZ, SIG_IGN);
             limit.rlim_cur = 32 * 1024;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            ready = setrlimit(RLIMIT_FSIZE, &limit) == 0;
             break;
-        case Setup::ReadOnlyDisk:
-            QCOMPARE(::mount("tmpfs", folder.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
-            break;
-        case Setup::FullDisk: // the disk of 100 KiB holds the workbook, not a second copy
-            break;
-        case Setup::ReadOnlyFolder:
-            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-            break;
-        case Setup::AnotherSave:
-            holder.emplace(path, F_WRLCK);
-            break;
+        case Setup::ReadOnlyDisk: ready = ::mount("tmpfs", folder.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; break;
+        case Setup::FullDisk: break; // the disk of 100 KiB holds the workbook, not a second copy
+        case Setup::ReadOnlyFolder: ready = QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner); break;
+        case Setup::AnotherSave: holder.emplace(path, F_WRLCK); break;
         case Setup::LibreOfficeElsewhere:
-            QVERIFY(testsupport::writeBytes(lockPath, libreOfficeLock(QStringLiteral("другая-машина"), "file:///x")));
+            ready = testsupport::writeBytes(lockPath, libreOfficeLock(QStringLiteral("другая-машина"), "file:///x"));
             break;
         case Setup::LibreOfficeHere: // any process named soffice.bin, as LibreOffice's is
-            QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(QStringLiteral("soffice.bin"))));
+            QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(QStringLiteral("soffice.bin")));
             libreOffice.start(dir.filePath(QStringLiteral("soffice.bin")), {QStringLiteral("60")});
-            QVERIFY(libreOffice.waitForStarted());
+            ready = libreOffice.waitForStarted();
             [[fallthrough]];
-        case Setup::StaleLibreOffice:
-            QVERIFY(testsupport::writeBytes(lockPath, libreOfficeLock(here, "file:///x")));
-            break;
-        case Setup::Excel:
-            QVERIFY(testsupport::writeBytes(excelOwnerPath(path), excelOwner(QStringLiteral("Petr"))));
-            break;
-        case Setup::ProgramWindow:
-        case Setup::StaleProgramWindow:
-        case Setup::OwnWindow:
-            QVERIFY(testsupport::writeBytes(lockPath, libreOfficeLock(here, QStringLiteral("orbelant:%1").arg(setup == Setup::OwnWindow ? officelock::processId() : 1))));
-            if (setup != Setup::StaleProgramWindow)
-                holder.emplace(lockPath, F_RDLCK);
-            break;
+        case Setup::StaleLibreOffice: ready = ready && testsupport::writeBytes(lockPath, libreOfficeLock(here, "file:///x")); break;
+        case Setup::Excel: ready = testsupport::writeBytes(excelOwnerPath(path), excelOwner(QStringLiteral("Petr"))); break;
+        case Setup::StaleProgramWindow: ready = ourWindow(1); break;
+        case Setup::ProgramWindow: ready = ourWindow(1) && holder.emplace(lockPath, F_RDLCK).locked; break;
+        case Setup::OwnWindow: ready = ourWindow(officelock::processId()) && holder.emplace(lockPath, F_RDLCK).locked; break;
         }
+        QVERIFY(ready);
         QVERIFY(!holder || holder->locked);
         const QStringList entries = entriesOf(dir.path());
 
