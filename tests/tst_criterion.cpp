@@ -66,7 +66,6 @@ private slots:
         row("double quotes", "[Ярус] = \"МААСТРИХТСКИЙ\"", 6);
         row("text order ignores case", "[Ярус] < 'б'", 3);
         row("doubled single quote", "[Примечание] = 'д''Орбиньи'", 7);
-        row("single quote inside double quotes", "[Примечание] = \"д'Орбиньи\"", 7);
         row("doubled double quote", "[Примечание] = \"он сказал \"\"да\"\"\"", 8);
         row("text in a number column", "[Возраст] = 'н/д'", 5);
         row("empty text literal matches nothing", "[Примечание] = ''", -1);
@@ -84,13 +83,11 @@ private slots:
         row("no blanks", "([Возраст]=66)AND([Ярус]='Маастрихтский')", 6);
         row("tabs, line breaks, no-break and ideographic spaces", "\t[Возраст]\u00A0\n=\u300066 ", 6);
         // logic
-        row("lower-case keywords", "[Возраст] > 100 and [Органический мир] = 'аммониты' and not [Ярус] = 'геттангский'", 3);
-        row("mixed-case OR", "[Возраст] = 66 oR [Возраст] = 2,58", 6);
+        row("keywords in any case", "[Возраст] > 100 and [Органический мир] = 'аммониты' AnD not [Ярус] = 'геттангский'", 3);
         row("AND binds tighter than OR", "[Ярус] = 'Голоцен' OR [Возраст] = 66 AND [Ярус] = 'Тоарский'", 1);
         row("parentheses group OR first", "([Ярус] = 'Голоцен' OR [Возраст] = 174,1) AND [Органический мир] = 'Аммониты'", 3);
         row("NOT binds tighter than AND", "NOT [Возраст] > 100 AND [Ярус] = 'Голоцен'", 1);
         row("double negation", "NOT NOT [Возраст] = 66", 6);
-        row("constant text ignores case", "'а' = 'А'", 0);
         // empty, boolean and error cells: unknown, never a match, also under NOT
         row("empty cell skipped by <>", "[Примечание] <> 'xyz'", 2);
         row("empty cell skipped under NOT", "NOT [Примечание] = 'xyz'", 2);
@@ -98,7 +95,7 @@ private slots:
         row("boolean cell never matches", "[Ярус] = 'Неизвестный' AND [Примечание] <> 'x'", -1);
         row("boolean cell under NOT", "[Ярус] = 'Неизвестный' AND NOT [Примечание] = 0", -1);
         row("error cell under NOT", "[Ярус] = 'Спорный' AND NOT [Примечание] = 'x'", -1);
-        row("unknown OR true is true", "[Примечание] = 'x' OR [Возраст] = 0,01", 1);
+        row("unknown OR true is true", "[Примечание] = 'x' oR [Возраст] = 0,01", 1);
         row("NOT (unknown AND false) is true", "NOT ([Примечание] = 'x' AND [Возраст] = 0,01)", 0);
         row("NOT (unknown OR false) stays unknown", "NOT ([Примечание] = 'x' OR [Возраст] = 201,3)", 2);
     }
