@@ -349,26 +349,21 @@ def check_sheet(sheet, by_pos, problems, name):
             wider = stored[0] <= actual[0] and actual[1] <= stored[1]
             fault("%s wider than its cells" % what if wider else "%s %r does not hold %r" % (what, stored, actual))
 
-    cells = [(pos, span(rid, data)) for pos, rid, data in sheet if rid in CELLS]
-    rows = {struct.unpack_from("<H", data, 0)[0]: struct.unpack_from("<HH", data, 2)
-            for _, rid, data in sheet if rid == ROW}
-    keys = [(row, first) for _, (row, first, _) in cells]
-    if keys != sorted(keys) or len(set(keys)) != len(keys):
-        fault("cells out of order")
+    cells = [span(rid, data) for _, rid, data in sheet if rid in CELLS]
     row_order = [struct.unpack_from("<H", data, 0)[0] for _, rid, data in sheet if rid == ROW]
-    if row_order != sorted(row_order) or len(set(row_order)) != len(row_order):
-        fault("ROW records out of order")
-
-    used_rows = {row for _, (row, _, _) in cells}
+    rows = {row: struct.unpack_from("<HH", data, 2) for row, data in zip(row_order, (d for _, rid, d in sheet if rid == ROW))}
+    for what, keys in (("cells", [(row, first) for row, first, _ in cells]), ("ROW records", row_order)):
+        if keys != sorted(set(keys)):
+            fault("%s out of order" % what)
+    used_rows = {row for row, _, _ in cells}
     for row in sorted(used_rows):
-        extent = (min(f for _, (r, f, _) in cells if r == row), max(l for _, (r, _, l) in cells if r == row) + 1)
         if rows and row not in rows:
             fault("row %d has cells but no ROW record" % row)
         elif row in rows:
-            compare("ROW %d" % row, rows[row], extent)
+            compare("ROW %d" % row, rows[row], (min(f for r, f, _ in cells if r == row), max(l for r, _, l in cells if r == row) + 1))
     if cells:
         row_range = (min(used_rows), max(used_rows) + 1)
-        column_range = (min(f for _, (_, f, _) in cells), max(l for _, (_, _, l) in cells) + 1)
+        column_range = (min(f for _, f, _ in cells), max(l for _, _, l in cells) + 1)
         for _, rid, data in sheet:
             if rid == DIMENSIONS and len(data) >= 12:
                 first_row, end_row, first_column, end_column = struct.unpack_from("<IIHH", data, 0)
