@@ -225,6 +225,7 @@ private slots:
             addSecondWorkbookEntry(b, QStringLiteral("Summary"));
             setU32(b, entryOffset(b, QStringLiteral("Summary")) + SizeAt, 0x7FFFFFFFu);
         });
+        QTest::newRow("cut inside its last sector") << Patch([](QByteArray &b) { b.chop(1); });
         QTest::newRow("an entry of unknown type") << Patch([](QByteArray &b) {
             addSecondWorkbookEntry(b, QStringLiteral("Summary"));
             b[entryOffset(b, QStringLiteral("Summary")) + TypeAt] = 7;

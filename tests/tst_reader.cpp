@@ -212,6 +212,10 @@ private slots:
         QCOMPARE(table->text(119, 0), QString(32000, u'ж') + QStringLiteral("119"));
         for (const QString &asked : {QStringLiteral("Эр"), QStringLiteral("Эры$$"), QStringLiteral("Ярусы")})
             QCOMPARE(readSheet(path, asked).error().code, ErrorCode::SheetMissing);
+        QByteArray bytes = testsupport::readAll(path); // the header lists no extension of the allocation table
+        setU32(bytes, 72, 0);
+        QVERIFY(testsupport::writeBytes(path, bytes));
+        QCOMPARE(readSheet(path, Sheet).error().code, ErrorCode::Damaged);
     }
 
     void damagedStream_data()

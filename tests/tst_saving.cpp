@@ -257,6 +257,10 @@ private slots:
         QCOMPARE(parseLibreOfficeLock(formatLibreOfficeLock(*entry))->userName, entry->userName);
         QCOMPARE(parseLibreOfficeLock(",ivan,host,07.12.2026 10:15,file:///x;")->holder(), QStringLiteral("ivan"));
         QVERIFY(!parseLibreOfficeLock("ivan,host;") && !parseLibreOfficeLock("a,b,c,d,e,f;") && !parseExcelOwner("short"));
+        QByteArray word = excelOwner(QStringLiteral("Пётр")); // Word pads the 8-bit name with zeros to 54
+        word.replace(5, 50, QByteArray(50, '\0')).remove(54, 1);
+        QCOMPARE(parseExcelOwner(excelOwner(QStringLiteral("Пётр"))), std::optional<QString>(QStringLiteral("Пётр")));
+        QCOMPARE(parseExcelOwner(word), std::optional<QString>(QStringLiteral("Пётр")));
     }
 
     // Tools saving at once: a save waits for the one before and then reads the file again,

@@ -37,7 +37,7 @@ struct Scenario {
 const char *const ScaleWorkbook = R"({"sheets": [{"name": "Лист1", "rows": [
     ["Возраст", "Система", "Ярус", "Органический мир", "Примечание"], [0.0117, "Четвертичная", "Гренландский", "Мамонты вымирают."],
     [2.58, "Четвертичная", "Гелазский", null], [null], [140, "Меловая", "Берриасский", "Первые цветковые?"],
-    [140, "Меловая", "Повтор", "Тот же возраст."]]}, {"name": "Другой", "rows": [["Лист"], [1]]}]})";
+    [140, "Меловая", "Повтор", "Тот же возраст."], [7, 8, 9]]}, {"name": "Другой", "rows": [["Лист"], [1]]}]})";
 
 // Rows in Excel's blocks of 32: "Блоки" has a full first block, a gap and two partial
 // blocks and a formatted row without cells; "Полные" two full blocks with 32 empty rows
@@ -69,9 +69,9 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        const QString scale = m_dir.filePath(QStringLiteral("scale.xls")), blocks = m_dir.filePath(QStringLiteral("blocks.xls"));
-        QVERIFY(testsupport::makeWorkbooks({{scale, QJsonDocument::fromJson(ScaleWorkbook).object()}, {blocks, blocksWorkbook()}}));
-        addFixtureScenarios(scale, blocks);
+        const QString blocks = m_dir.filePath(QStringLiteral("blocks.xls"));
+        QVERIFY(testsupport::makeWorkbooks({{m_scale, QJsonDocument::fromJson(ScaleWorkbook).object()}, {blocks, blocksWorkbook()}}));
+        addFixtureScenarios(m_scale, blocks);
         addCorpusScenarios();
         QStringList files;
         for (Scenario &scenario : m_scenarios)
@@ -148,6 +148,19 @@ private slots:
             QCOMPARE(countOf(after, "sst_total"), countOf(after, "labelsst"));
     }
 
+    // An edit of a column or a record the sheet has not is refused, naming it by its number;
+    // the file stays as it was.
+    void refusesWhatTheSheetHasNot()
+    {
+        const QByteArray before = testsupport::readAll(m_scale);
+        const auto table = readSheet(m_scale, QStringLiteral("Лист1"));
+        const auto column = storeRecord(m_scale, *table, 0, {{5, QStringLiteral("x")}});
+        const auto record = storeRecord(m_scale, *table, 6, {{0, QStringLiteral("1")}});
+        QVERIFY(!column && column.error().code == ErrorCode::UnknownColumn && column.error().message.contains(QStringLiteral("«6»")));
+        QVERIFY(!record && record.error().code == ErrorCode::NoSuchRecord && record.error().message.contains(QStringLiteral("записи 7")));
+        QCOMPARE(testsupport::readAll(m_scale), before);
+    }
+
 private:
     void addFixtureScenarios(const QString &scale, const QString &blocks)
     {
@@ -160,7 +173,7 @@ private:
         m_scenarios = {
             {"numbers, texts and a clearing", copyOf(scale, "a"), "Лист1",
              {{0, "Возраст", " 0,0042 ", "0,0042", {}, Cell::Kind::Number}, {0, "Ярус", "Мегхалайский", "Мегхалайский"},
-              {0, "Органический мир", "", ""}}},
+              {0, "Органический мир", "", ""}, {5, "Ярус", "10,5", "10,5", {}, Cell::Kind::Number}}},
             {"number column rules", copyOf(scale, "b"), "Лист1",
              {{1, "Возраст", "3.5", "3,5", {}, Cell::Kind::Number}, {1, "Возраст", "много", "", ErrorCode::NotANumber},
               {1, "Возраст", "3 5", "", ErrorCode::NotANumber}, {2, "Возраст", "сейчас", "", ErrorCode::NotANumber},
@@ -239,6 +252,7 @@ private:
     }
 
     QTemporaryDir m_dir;
+    const QString m_scale = m_dir.filePath(QStringLiteral("scale.xls"));
     std::vector<Scenario> m_scenarios;
     QJsonObject m_before, m_after;
 };

@@ -335,7 +335,7 @@ def check_strings(recs, globals_end, problems, counts):
 
 
 def check_sheet(sheet, by_pos, problems, name):
-    """One worksheet's top-level records: cells in order and inside their ROW, DIMENSIONS and
+    """One worksheet's top-level records: cells in order, one record per cell, and inside their ROW, DIMENSIONS and
     INDEX over the used range, ROW records in blocks of at most 32, each block closed by a
     DBCELL that finds its first ROW and each row's first cell, INDEX naming every DBCELL.
     No message names a stream position, so that an edit elsewhere leaves them as they were."""
@@ -355,6 +355,8 @@ def check_sheet(sheet, by_pos, problems, name):
     for what, keys in (("cells", [(row, first) for row, first, _ in cells]), ("ROW records", row_order)):
         if keys != sorted(set(keys)):
             fault("%s out of order" % what)
+    if any(a[0] == b[0] and b[1] <= a[2] for a, b in zip(cells, cells[1:])):
+        fault("cells overlap")
     used_rows = {row for row, _, _ in cells}
     for row in sorted(used_rows):
         if rows and row not in rows:
