@@ -6,6 +6,7 @@
 #include "ole/workbookstream.h"
 #include "testsupport.h"
 #include "workbook.h"
+#include "writeback.h"
 
 #include <QJsonArray>
 #include <QPoint>
@@ -210,6 +211,7 @@ private slots:
         QVERIFY2(table, table ? "" : qPrintable(table.error().message));
         QCOMPARE(table->recordCount(), 120);
         QCOMPARE(table->text(119, 0), QString(32000, u'ж') + QStringLiteral("119"));
+        QVERIFY(!table->notSaveable && storeRecord(path, *table, 0, {{0, QStringLiteral("правка")}}));
         for (const QString &asked : {QStringLiteral("Эр"), QStringLiteral("Эры$$"), QStringLiteral("Ярусы")})
             QCOMPARE(readSheet(path, asked).error().code, ErrorCode::SheetMissing);
         QByteArray bytes = testsupport::readAll(path); // the header lists no extension of the allocation table
