@@ -61,32 +61,18 @@ QByteArray excelOwner(const QString &user)
 
 // Holds a file open with a lock, as a window of the program in another process holds its
 // lock file, or as another save holds the workbook.
-class LockHolder {
-public:
-    LockHolder(const QString &path, short type) : m_fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC))
+struct LockHolder {
+    LockHolder(const QString &path, short type) : fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC))
     {
         struct flock lock = {};
         lock.l_type = type;
         lock.l_whence = SEEK_SET;
-        m_locked = ::fcntl(m_fd, F_OFD_SETLK, &lock) == 0;
+        locked = ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
     }
-    ~LockHolder() { release(); }
-    void release()
-    {
-        if (m_fd >= 0)
-            ::close(std::exchange(m_fd, -1));
-    }
-    bool locked() const { return m_locked; }
-
-private:
-    int m_fd;
-    bool m_locked = false;
+    ~LockHolder() { ::close(fd); }
+    int fd;
+    bool locked = false;
 };
-
-bool finished(QProcess &process)
-{
-    return process.state() == QProcess::NotRunning || process.waitForFinished();
-}
 
 enum class Setup {
     ReadOnlyFile, FolderInItsPlace, FileSizeLimit, FullDisk, ReadOnlyDisk, ReadOnlyFolder, AnotherSave,
@@ -109,9 +95,9 @@ private slots:
         QTemporaryDir dir;
         const QString path = copySample(dir.path());
         QVERIFY(QFile::link(path, dir.filePath(QStringLiteral("ссылка.xls"))));
-        const QStringList others{QStringLiteral(".зендра.xls.orbelant-1234567"), QStringLiteral("зендра.xls.a1b2c3"),
-                                 QStringLiteral(".другая.xls.orbelant-a1b2c3")};
-        for (const QString &name : others + QStringList{QStringLiteral(".зендра.xls.orbelant-a1b2c3")})
+        const QStringList others{QStringLiteral(".другая.xls.orbelant-a1b2c3"), QStringLiteral(".зендра.xls.orbelant-1234567"),
+                                 QStringLiteral("зендра.xls"), QStringLiteral("зендра.xls.a1b2c3"), QStringLiteral("ссылка.xls")};
+        for (const QString &name : others.mid(0, 2) + QStringList{QStringLiteral(".зендра.xls.orbelant-a1b2c3"), others[3]})
             QVERIFY(testsupport::writeBytes(dir.filePath(name), "остаток"));
         const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup;
         QVERIFY(QFile::setPermissions(path, mode));
@@ -125,9 +111,7 @@ private slots:
         QCOMPARE(stageOf(path, 0), QStringLiteral("Через ссылку"));
         QCOMPARE(QFile::permissions(path) & 0x7077, mode);
         QVERIFY(!root || (QFileInfo(path).ownerId() == 4321 && QFileInfo(path).groupId() == 4322));
-        QStringList expected = others + QStringList{QStringLiteral("зендра.xls"), QStringLiteral("ссылка.xls")};
-        expected.sort();
-        QCOMPARE(entriesOf(dir.path()), expected);
+        QCOMPARE(entriesOf(dir.path()), others);
     }
 
     void saveBesideOthers_data()
@@ -185,57 +169,37 @@ private slots:
         rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
         const rlimit previousLimit = limit;
+        const QString lockPath = libreOfficeLockPath(path);
+        const auto ourWindow = [&](qint64 process) { return testsupport::writeBytes(lockPath, libreOfficeLock(here, QStringLiteral("orbelant:%1").arg(process))); };
+        bool ready = true;
         switch (setup) {
-        case Setup::ReadOnlyFile:
-            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-            break;
-        case Setup::FolderInItsPlace:
-            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
-            break;
+        case Setup::ReadOnlyFile: ready = QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther); break;
+        case Setup::FolderInItsPlace: ready = QFile::remove(path) && QDir().mkdir(path); break;
         case Setup::FileSizeLimit:
             std::signal(SIGXFSZ, SIG_IGN);
             limit.rlim_cur = 32 * 1024;
-            QCOMPARE(setrlimit(RLIMIT_FSIZE, &limit), 0);
+            ready = setrlimit(RLIMIT_FSIZE, &limit) == 0;
             break;
-        case Setup::ReadOnlyDisk:
-            QCOMPARE(::mount("tmpfs", folder.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
-            break;
-        case Setup::FullDisk: // the disk of 100 KiB holds the workbook, not a second copy
-            break;
-        case Setup::ReadOnlyFolder:
-            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
-            break;
-        case Setup::AnotherSave:
-            holder.emplace(path, F_WRLCK);
-            break;
+        case Setup::ReadOnlyDisk: ready = ::mount("tmpfs", folder.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; break;
+        case Setup::FullDisk: break; // the disk of 100 KiB holds the workbook, not a second copy
+        case Setup::ReadOnlyFolder: ready = QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner); break;
+        case Setup::AnotherSave: holder.emplace(path, F_WRLCK); break;
         case Setup::LibreOfficeElsewhere:
-            QVERIFY(testsupport::writeBytes(libreOfficeLockPath(path), libreOfficeLock(QStringLiteral("другая-машина"), "file:///x")));
+            ready = testsupport::writeBytes(lockPath, libreOfficeLock(QStringLiteral("другая-машина"), "file:///x"));
             break;
         case Setup::LibreOfficeHere: // any process named soffice.bin, as LibreOffice's is
-            QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(QStringLiteral("soffice.bin"))));
+            QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(QStringLiteral("soffice.bin")));
             libreOffice.start(dir.filePath(QStringLiteral("soffice.bin")), {QStringLiteral("60")});
-            QVERIFY(libreOffice.waitForStarted());
+            ready = libreOffice.waitForStarted();
             [[fallthrough]];
-        case Setup::StaleLibreOffice:
-            QVERIFY(testsupport::writeBytes(libreOfficeLockPath(path), libreOfficeLock(here, "file:///x")));
-            break;
-        case Setup::Excel:
-            QVERIFY(testsupport::writeBytes(excelOwnerPath(path), excelOwner(QStringLiteral("Petr"))));
-            break;
-        case Setup::ProgramWindow:
-            QVERIFY(testsupport::writeBytes(libreOfficeLockPath(path), libreOfficeLock(here, "orbelant:1")));
-            holder.emplace(libreOfficeLockPath(path), F_RDLCK);
-            break;
-        case Setup::StaleProgramWindow:
-            QVERIFY(testsupport::writeBytes(libreOfficeLockPath(path), libreOfficeLock(here, "orbelant:1")));
-            break;
-        case Setup::OwnWindow:
-            QVERIFY(testsupport::writeBytes(libreOfficeLockPath(path),
-                                            libreOfficeLock(here, QStringLiteral("orbelant:%1").arg(officelock::processId()))));
-            holder.emplace(libreOfficeLockPath(path), F_RDLCK);
-            break;
+        case Setup::StaleLibreOffice: ready = ready && testsupport::writeBytes(lockPath, libreOfficeLock(here, "file:///x")); break;
+        case Setup::Excel: ready = testsupport::writeBytes(excelOwnerPath(path), excelOwner(QStringLiteral("Petr"))); break;
+        case Setup::StaleProgramWindow: ready = ourWindow(1); break;
+        case Setup::ProgramWindow: ready = ourWindow(1) && holder.emplace(lockPath, F_RDLCK).locked; break;
+        case Setup::OwnWindow: ready = ourWindow(officelock::processId()) && holder.emplace(lockPath, F_RDLCK).locked; break;
         }
-        QVERIFY(!holder || holder->locked());
+        QVERIFY(ready);
+        QVERIFY(!holder || holder->locked);
         const QStringList entries = entriesOf(dir.path());
 
         const auto stored = storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("Новый ярус")}}, saver);
@@ -274,10 +238,8 @@ private slots:
                 QVERIFY(testsupport::writeBytes(lockPath, before));
             {
                 const auto lock = WorkbookLockFile::create(path);
-                QVERIFY(lock);
+                QVERIFY(lock && officelock::isHeld(lockPath) && ours().host == officelock::hostName());
                 QCOMPARE(ours().orbelantProcess(), std::optional<qint64>(officelock::processId()));
-                QCOMPARE(ours().host, officelock::hostName());
-                QVERIFY(officelock::isHeld(lockPath));
                 QVERIFY(!WorkbookLockFile::create(path)); // one at a time
             }
             QVERIFY(!QFileInfo::exists(lockPath));
@@ -291,54 +253,49 @@ private slots:
     void lockFilesReadAsTheirProgramsWriteThem()
     {
         const auto entry = parseLibreOfficeLock("\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd\\, \xd0\xbc\xd0\xbb.,ivan,host,07.12.2026 10:15,file:///x\\;y;");
-        QVERIFY(entry);
-        QCOMPARE(entry->holder(), QStringLiteral("Иван, мл."));
-        QCOMPARE(entry->profile, QStringLiteral("file:///x;y"));
+        QVERIFY(entry && entry->holder() == QStringLiteral("Иван, мл.") && entry->profile == QStringLiteral("file:///x;y"));
         QCOMPARE(parseLibreOfficeLock(formatLibreOfficeLock(*entry))->userName, entry->userName);
         QCOMPARE(parseLibreOfficeLock(",ivan,host,07.12.2026 10:15,file:///x;")->holder(), QStringLiteral("ivan"));
-        QVERIFY(!parseLibreOfficeLock("ivan,host;") && !parseLibreOfficeLock("a,b,c,d,e,f;"));
-        QCOMPARE(parseExcelOwner(excelOwner(QStringLiteral("Petr"))), std::optional<QString>(QStringLiteral("Petr")));
-        QVERIFY(!parseExcelOwner("short"));
+        QVERIFY(!parseLibreOfficeLock("ivan,host;") && !parseLibreOfficeLock("a,b,c,d,e,f;") && !parseExcelOwner("short"));
+        QByteArray word = excelOwner(QStringLiteral("Пётр")); // Word pads the 8-bit name with zeros to 54
+        word.replace(5, 50, QByteArray(50, '\0')).remove(54, 1);
+        QCOMPARE(parseExcelOwner(excelOwner(QStringLiteral("Пётр"))), std::optional<QString>(QStringLiteral("Пётр")));
+        QCOMPARE(parseExcelOwner(word), std::optional<QString>(QStringLiteral("Пётр")));
     }
 
     // Tools saving at once: a save waits for the one before and then reads the file again,
     // so edits of different rows all stay and an edit of a row changed meanwhile is refused.
     void overlappingSaves_data()
     {
-        QTest::addColumn<int>("rounds");
         QTest::addColumn<QList<int>>("records");
-        QTest::newRow("different rows, read while another save holds the file") << 1 << QList<int>{2, 3};
-        QTest::newRow("the same row, read while another save holds the file") << 1 << QList<int>{2, 2};
-        QTest::newRow("different rows, many times over") << 8 << QList<int>{2, 3, 4};
+        QTest::newRow("different rows") << QList<int>{2, 3};
+        QTest::newRow("the same row") << QList<int>{2, 2};
     }
     void overlappingSaves()
     {
-        QFETCH(int, rounds);
         QFETCH(QList<int>, records);
         QTemporaryDir dir;
         const QString path = copySample(dir.path());
-        const bool sameRow = records.count(records.first()) > 1;
-        for (int round = 1; round <= rounds; ++round) {
+        std::vector<std::unique_ptr<QProcess>> tools;
+        {
             LockHolder save(path, F_WRLCK); // held while the tools start and read
-            std::vector<std::unique_ptr<QProcess>> tools;
             for (int i = 0; i < records.size(); ++i) {
                 tools.push_back(std::make_unique<QProcess>());
                 tools.back()->start(QStringLiteral(ORBELANT_TOOL), {QStringLiteral("set"), path, Sheet, QString::number(records[i]),
-                                                                    QStringLiteral("Ярус"), QStringLiteral("%1/%2").arg(i).arg(round)});
+                                                                    QStringLiteral("Ярус"), QStringLiteral("правка %1").arg(i)});
             }
-            QTest::qWait(rounds == 1 ? 1500 : 0);
-            save.release();
-            int refused = 0;
-            for (auto &tool : tools) {
-                QVERIFY(finished(*tool));
-                refused += tool->exitCode() != 0;
-                if (tool->exitCode() != 0)
-                    QVERIFY(QString::fromUtf8(tool->readAllStandardError()).contains(QStringLiteral("изменила другая программа")));
-            }
-            QCOMPARE(refused, sameRow ? 1 : 0);
+            QTest::qWait(1500);
         }
+        int refused = 0;
+        for (auto &tool : tools) {
+            QVERIFY(tool->waitForFinished() || tool->state() == QProcess::NotRunning);
+            refused += tool->exitCode() != 0;
+            QVERIFY(tool->exitCode() == 0 || QString::fromUtf8(tool->readAllStandardError()).contains(QStringLiteral("изменила другая программа")));
+        }
+        const bool sameRow = records.first() == records.last();
+        QCOMPARE(refused, sameRow ? 1 : 0);
         for (int i = 0; i < records.size() && !sameRow; ++i)
-            QCOMPARE(stageOf(path, records[i] - 1), QStringLiteral("%1/%2").arg(i).arg(rounds));
+            QCOMPARE(stageOf(path, records[i] - 1), QStringLiteral("правка %1").arg(i));
     }
 
     // The tool stores what it is given, a byte order mark and blanks included, finds a
@@ -347,17 +304,16 @@ private slots:
     void toolTakesTextAsGiven()
     {
         QTemporaryDir dir;
-        const QString path = copySample(dir.path());
-        const QString typed = QStringLiteral("\uFEFF Тоарский ");
-        const auto set = testsupport::run(QStringLiteral(ORBELANT_TOOL), {QStringLiteral("set"), path, Sheet, QStringLiteral("3"),
-                                                                          QStringLiteral(" ярус "), typed});
-        QVERIFY2(set.exitCode == 0, set.err.constData());
+        const QString path = copySample(dir.path()), typed = QStringLiteral("\uFEFF Тоарский ");
+        const auto set = [&](const char *record, const char *column, const QString &text) {
+            return testsupport::run(QStringLiteral(ORBELANT_TOOL), {QStringLiteral("set"), path, Sheet, record, QString::fromUtf8(column), text});
+        };
+        const auto stored = set("3", " ярус ", typed);
+        QVERIFY2(stored.exitCode == 0, stored.err.constData());
         QCOMPARE(stageOf(path, 2), typed);
         QVERIFY(testsupport::writeBytes(path, testsupport::readAll(path).left(3000)));
-        const auto damaged = testsupport::run(QStringLiteral(ORBELANT_TOOL), {QStringLiteral("set"), path, Sheet, QStringLiteral("1"),
-                                                                              QStringLiteral("Ярус"), QStringLiteral("x")});
-        QCOMPARE(damaged.exitCode, 2);
-        QCOMPARE(damaged.err.count('\n'), 1);
+        const auto damaged = set("1", "Ярус", QStringLiteral("x"));
+        QVERIFY(damaged.exitCode == 2 && damaged.err.count('\n') == 1);
     }
 };
 

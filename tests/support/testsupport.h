@@ -1,59 +1,41 @@
 #pragma once
-// Helpers shared by the tests: where the shared corpus is, and running the independent
-// Python tools (xlwt to make workbooks, xlrd to read what we wrote).
+// Helpers shared by the engine tests: where the shared corpus is, files as bytes, and the
+// independent Python tools (xlwt makes workbooks, xlrd and a checker of our own read what
+// we wrote: tests/support/xls_oracle.py).
 
 #include "sheettable.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 
 namespace testsupport {
 
 // The folder with real workbooks from other writers; empty when this checkout has none.
 inline QString corpusDir()
 {
-    const QString dir = QStringLiteral(ORBELANT_SHARED_DIR "/xls-corpus");
-    return QDir(dir).exists() ? QDir(dir).absolutePath() : QString();
+    const QDir dir(QStringLiteral(ORBELANT_SHARED_DIR "/xls-corpus"));
+    return dir.exists() ? dir.absolutePath() : QString();
 }
 
 inline QString sourceDir() { return QStringLiteral(ORBELANT_SOURCE_DIR); }
 
-// Debian's interpreter, which has python3-xlrd and python3-xlwt.
-inline QString python() { return QStringLiteral("/usr/bin/python3"); }
-
 struct ProcessResult {
     int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
 };
 
 inline ProcessResult run(const QString &program, const QStringList &arguments, const QByteArray &input = {})
 {
     QProcess process;
     process.start(program, arguments);
-    ProcessResult result;
-    if (!process.waitForStarted(10000))
-        return result;
-    if (!input.isEmpty())
-        process.write(input);
+    process.write(input);
     process.closeWriteChannel();
     process.waitForFinished(120000);
-    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-// Runs one of the scripts in tests/support/ with Debian's Python.
-inline ProcessResult runScript(const QString &script, const QStringList &arguments, const QByteArray &input = {})
-{
-    return run(python(), QStringList{sourceDir() + QStringLiteral("/tests/support/") + script} + arguments, input);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 inline QByteArray readAll(const QString &path)
@@ -68,17 +50,19 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Workbooks written by xlwt: {"OUT.xls": {"sheets": [...], "blocks": bool}, ...} (see
-// xls_oracle.py make).
-inline bool makeWorkbooks(const QJsonObject &byPath)
+// xls_oracle.py with Debian's Python, which has xlrd and xlwt.
+inline ProcessResult oracle(const QStringList &arguments, const QByteArray &input = {})
 {
-    return runScript(QStringLiteral("xls_oracle.py"), {QStringLiteral("make")}, QJsonDocument(byPath).toJson()).exitCode == 0;
+    return run(QStringLiteral("/usr/bin/python3"), QStringList{sourceDir() + QStringLiteral("/tests/support/xls_oracle.py")} + arguments, input);
 }
 
-// What the independent reader and checker see in each file: xls_oracle.py report.
+// Workbooks written by xlwt: {"OUT.xls": {"sheets": [...], "blocks": bool}, ...}.
+inline bool makeWorkbooks(const QJsonObject &byPath) { return oracle({QStringLiteral("make")}, QJsonDocument(byPath).toJson()).exitCode == 0; }
+
+// What the independent reader and checker see in each file, by path.
 inline QJsonObject oracleReport(const QStringList &paths)
 {
-    const auto report = runScript(QStringLiteral("xls_oracle.py"), QStringList{QStringLiteral("report")} + paths);
+    const auto report = oracle(QStringList{QStringLiteral("report")} + paths);
     if (report.exitCode != 0)
         qWarning("xls_oracle.py: %s", report.err.constData());
     return QJsonDocument::fromJson(report.out).object();
@@ -87,18 +71,12 @@ inline QJsonObject oracleReport(const QStringList &paths)
 // A table in the line format of `orbelant-xls dump` and of xls_oracle.py's tables.
 inline QString tableText(const orbelant::SheetTable &table)
 {
-    const auto escaped = [](QString value) {
-        return value.replace(u'\\', QLatin1String("\\\\")).replace(u'\t', QLatin1String("\\t"))
-            .replace(u'\n', QLatin1String("\\n")).replace(u'\r', QLatin1String("\\r"));
-    };
-    QStringList lines, fields;
-    for (const QString &name : table.columns)
-        fields.append(escaped(name));
-    lines.append(fields.join(u'\t'));
-    for (qsizetype record = 0; record < table.recordCount(); ++record) {
-        fields.clear();
+    QStringList lines;
+    for (qsizetype record = -1; record < table.recordCount(); ++record) {
+        QStringList fields;
         for (qsizetype column = 0; column < table.columnCount(); ++column)
-            fields.append(escaped(table.text(record, column)));
+            fields.append(QString(record < 0 ? table.columns[column] : table.text(record, column)).replace(u'\\', QLatin1String("\\\\"))
+                              .replace(u'\t', QLatin1String("\\t")).replace(u'\n', QLatin1String("\\n")).replace(u'\r', QLatin1String("\\r")));
         lines.append(fields.join(u'\t'));
     }
     return lines.join(u'\n') + u'\n';

@@ -5,11 +5,11 @@ Workbook stream that holds a position or a count.
 
 Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
 
-  xls_oracle.py make OUT.xls           writes a workbook with xlwt from JSON on stdin:
-      {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows": [["Эра", 66.0,
-       null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]], "styled": [3]}]}
-      ("blocks": rows in blocks with INDEX and DBCELL records, as Excel writes them)
-  xls_oracle.py make                   the same for {"OUT.xls": description, ...} on stdin
+  xls_oracle.py make                   writes workbooks with xlwt from JSON on stdin:
+      {"OUT.xls": {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows":
+       [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]],
+       "styled": [3]}]}, ...}  ("blocks": rows in blocks with INDEX and DBCELL records, as
+       Excel writes them; "styled": rows with a ROW record of their own, without cells)
   xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
       or refused), "tables" (every worksheet as `orbelant-xls dump` prints it), "entries"
       (the container's streams and storages with a hash of each), "problems" (what the
@@ -43,29 +43,22 @@ def make(description, out_path):
     book = xlwt.Workbook(encoding="utf-8")
     book.dates_1904 = bool(description.get("date1904"))
     styles = {}
-
-    def style(number_format):
-        if number_format not in styles:
-            styles[number_format] = xlwt.easyxf(num_format_str=number_format)
-        return styles[number_format]
-
     for sheet_description in description["sheets"]:
         sheet = book.add_sheet(sheet_description["name"], cell_overwrite_ok=True)
         for r, row in enumerate(sheet_description.get("rows", [])):
             for c, cell in enumerate(row):
-                if isinstance(cell, dict) and "date" in cell:
-                    moment = datetime.datetime.strptime(cell["date"], "%Y-%m-%d")
-                    sheet.write(r, c, moment, style(cell.get("format", "DD.MM.YYYY")))
-                elif isinstance(cell, dict):
-                    sheet.write(r, c, float(cell["number"]), style(cell.get("format", "General")))
+                if isinstance(cell, dict):
+                    value = datetime.datetime.strptime(cell["date"], "%Y-%m-%d") if "date" in cell else float(cell["number"])
+                    number_format = cell.get("format", "DD.MM.YYYY" if "date" in cell else "General")
+                    sheet.write(r, c, value, styles.setdefault(number_format, xlwt.easyxf(num_format_str=number_format)))
                 elif cell is not None:
                     sheet.write(r, c, cell)
-        for r in sheet_description.get("styled", []):  # a ROW record of its own, without cells
+        for r in sheet_description.get("styled", []):
             sheet.row(r).height, sheet.row(r).height_mismatch = 500, True
-    if not description.get("blocks"):
+    if description.get("blocks"):
+        xlwt.CompoundDoc.XlsDoc().save(out_path, in_blocks(book.get_biff_data()))
+    else:
         book.save(out_path)
-        return
-    xlwt.CompoundDoc.XlsDoc().save(out_path, in_blocks(book.get_biff_data()))
 
 
 def record(rid, data):
@@ -75,95 +68,67 @@ def record(rid, data):
 def in_blocks(stream):
     """The stream as Excel lays out a worksheet: an INDEX after the BOF, then blocks of the
     ROW records of up to 32 rows (row // 32 alike), their cells and a DBCELL (xlwt writes
-    neither INDEX nor DBCELL)."""
-    recs = records(stream)
-    globals_end = next(i for i, (_, rid, _) in enumerate(recs) if rid == EOF) + 1
-    out_globals = [(rid, data) for _, rid, data in recs[:globals_end]]
-    sheets, i = [], globals_end
-    while i < len(recs):
-        j = next(k for k in range(i, len(recs)) if recs[k][1] == EOF)
-        sheets.append([(rid, data) for _, rid, data in recs[i:j + 1]])
-        i = j + 1
-    laid_out = [lay_out(sheet) for sheet in sheets]
-    # The globals keep their size: BOUNDSHEET positions are filled in place.
-    position = sum(4 + len(data) for _, data in out_globals)
-    starts = []
-    for sheet in laid_out:
+    neither INDEX nor DBCELL). The globals keep their size: BOUNDSHEET positions are filled
+    in place."""
+    recs = [(rid, data) for _, rid, data in records(stream)]
+    ends = [i for i, (rid, _) in enumerate(recs) if rid == EOF]
+    book, sheets = recs[:ends[0] + 1], [recs[a + 1:b + 1] for a, b in zip(ends, ends[1:])]
+    position, starts = sum(4 + len(data) for _, data in book), []
+    for sheet in sheets:
         starts.append(position)
-        position += sum(len(r) for r in sheet(0))
-    out = b""
-    sheet_number = 0
-    for rid, data in out_globals:
+        position += len(lay_out(sheet, 0))
+    out, n = b"", 0
+    for rid, data in book:
         if rid == BOUNDSHEET:
-            data = struct.pack("<I", starts[sheet_number]) + data[4:]
-            sheet_number += 1
+            data, n = struct.pack("<I", starts[n]) + data[4:], n + 1
         out += record(rid, data)
-    for sheet, start in zip(laid_out, starts):
-        out += b"".join(sheet(start))
-    return out
+    return out + b"".join(lay_out(sheet, start) for sheet, start in zip(sheets, starts))
 
 
-def lay_out(sheet):
-    """A function from the sheet's start position to its records in blocks."""
+def lay_out(sheet, start):
+    """The sheet's records in blocks, for a sheet that starts at stream position `start`."""
     bof, eof = sheet[0], sheet[-1]
     rows, cells, prefix, suffix = [], [], [], []
     for rid, data in sheet[1:-1]:
-        in_body = rid == ROW or rid in CELLS or (rid in ATTACHED and cells)
-        if in_body and not suffix:
+        if (rid == ROW or rid in CELLS or (rid in ATTACHED and cells)) and not suffix:
             (rows if rid == ROW else cells).append((rid, data))
-        elif rows or cells:
-            suffix.append((rid, data))
         else:
-            prefix.append((rid, data))
-    with_cells = {struct.unpack_from("<H", data, 0)[0] for rid, data in cells if rid in CELLS}
-    groups = {}
-    for rid, data in rows:
-        row = struct.unpack_from("<H", data, 0)[0]
-        if row not in with_cells:  # Excel gives a row without cells no columns
-            data = data[:2] + struct.pack("<HH", 0, 0) + data[6:]
-        groups.setdefault(row // ROWS_PER_BLOCK, []).append(data)
-    row_of = [None]
-    for rid, data in cells:
-        row_of.append(struct.unpack_from("<H", data, 0)[0] if rid in CELLS else row_of[-1])
-    row_of = row_of[1:]
-    used = [struct.unpack_from("<H", d, 0)[0] for d in (data for _, data in rows)]
-
-    def build(start):
-        index_size = 4 + 16 + 4 * len(groups)
-        position = start + 4 + len(bof[1]) + index_size
-        head = [record(*bof), None]
-        defcolwidth = 0
-        for rid, data in prefix:
-            defcolwidth = position if rid == DEFCOLWIDTH else defcolwidth
-            head.append(record(rid, data))
-            position += 4 + len(data)
-        blocks, dbcells = [], []
-        for block in sorted(groups):
-            block_rows = groups[block]
-            first_row = position
-            chunk = [record(ROW, data) for data in block_rows]
-            position += sum(len(r) for r in chunk)
-            second_row = first_row + len(chunk[0])
-            numbers = [struct.unpack_from("<H", data, 0)[0] for data in block_rows]
-            offsets, previous = [], second_row
-            for number in numbers:
-                members = [k for k, r in enumerate(row_of) if r == number]
-                here = position
-                for k in members:
-                    chunk.append(record(*cells[k]))
-                    position += 4 + len(cells[k][1])
-                offsets.append(here - previous)
-                previous = here
-            dbcells.append(position)
-            dbcell = struct.pack("<I", position - first_row) + b"".join(struct.pack("<H", o) for o in offsets)
-            chunk.append(record(DBCELL, dbcell))
-            position += 4 + len(dbcell)
-            blocks.extend(chunk)
-        first, end = (min(used), max(used) + 1) if used else (0, 0)
-        head[1] = record(INDEX, struct.pack("<IIII", 0, first, end, defcolwidth) +
-                         b"".join(struct.pack("<I", p) for p in dbcells))
-        return head + blocks + [record(rid, data) for rid, data in suffix] + [record(*eof)]
-    return build
+            (suffix if rows or cells else prefix).append((rid, data))
+    row_of = lambda data: struct.unpack_from("<H", data, 0)[0]  # noqa: E731
+    with_cells = {row_of(data) for rid, data in cells if rid in CELLS}
+    groups, owner = {}, []
+    for _, data in rows:
+        if row_of(data) not in with_cells:  # Excel gives a row without cells no columns
+            data = data[:2] + bytes(4) + data[6:]
+        groups.setdefault(row_of(data) // ROWS_PER_BLOCK, []).append(data)
+    for rid, data in cells:  # the row of each cell; a record attached to a cell goes with it
+        owner.append(row_of(data) if rid in CELLS else owner[-1])
+    position = start + 4 + len(bof[1]) + 20 + 4 * len(groups)
+    head, body, dbcells, defcolwidth = [], [], [], 0
+    for rid, data in prefix:
+        defcolwidth = position if rid == DEFCOLWIDTH else defcolwidth
+        head.append(record(rid, data))
+        position += 4 + len(data)
+    for block in sorted(groups):
+        first_row = position
+        chunk = [record(ROW, data) for data in groups[block]]
+        position += sum(map(len, chunk))
+        offsets, previous = [], first_row + len(chunk[0])
+        for number in map(row_of, groups[block]):
+            here = position
+            for k in (k for k, row in enumerate(owner) if row == number):
+                chunk.append(record(*cells[k]))
+                position += 4 + len(cells[k][1])
+            offsets.append(here - previous)
+            previous = here
+        dbcells.append(position)
+        dbcell = struct.pack("<I%dH" % len(offsets), position - first_row, *offsets)
+        body += chunk + [record(DBCELL, dbcell)]
+        position += 4 + len(dbcell)
+    used = [row_of(data) for _, data in rows]
+    first, end = (min(used), max(used) + 1) if used else (0, 0)
+    index = struct.pack("<4I%dI" % len(dbcells), 0, first, end, defcolwidth, *dbcells)
+    return b"".join([record(*bof), record(INDEX, index)] + head + body + [record(*r) for r in suffix] + [record(*eof)])
 
 
 # ---- Tables as the engine shows them -----------------------------------------------------
@@ -202,18 +167,9 @@ def date_text(serial, datemode):
 
 
 def cell_text(cell, datemode):
-    kind = cell.ctype
-    if kind == xlrd.XL_CELL_NUMBER:
-        return number_text(cell.value)
-    if kind == xlrd.XL_CELL_DATE:
-        return date_text(cell.value, datemode)
-    if kind == xlrd.XL_CELL_TEXT:
-        return cell.value
-    if kind == xlrd.XL_CELL_BOOLEAN:
-        return "ИСТИНА" if cell.value else "ЛОЖЬ"
-    if kind == xlrd.XL_CELL_ERROR:
-        return ERRORS.get(cell.value, "#Н/Д")
-    return ""
+    return {xlrd.XL_CELL_NUMBER: number_text, xlrd.XL_CELL_DATE: lambda v: date_text(v, datemode), xlrd.XL_CELL_TEXT: str,
+            xlrd.XL_CELL_BOOLEAN: lambda v: "ИСТИНА" if v else "ЛОЖЬ", xlrd.XL_CELL_ERROR: lambda v: ERRORS.get(v, "#Н/Д"),
+            }.get(cell.ctype, lambda v: "")(cell.value)
 
 
 def escaped(text):
@@ -221,20 +177,13 @@ def escaped(text):
 
 
 def table_text(sheet, datemode):
-    cells = {}
-    for r in range(sheet.nrows):
-        for c, cell in enumerate(sheet.row(r)):
-            text = cell_text(cell, datemode)
-            if text != "":
-                cells[(r, c)] = text
+    cells = {(r, c): text for r in range(sheet.nrows) for c, cell in enumerate(sheet.row(r)) if (text := cell_text(cell, datemode))}
     if not cells:
         return "\n"
     top, bottom = min(r for r, _ in cells), max(r for r, _ in cells)
-    left, right = min(c for _, c in cells), max(c for _, c in cells)
-    header = [escaped(cells.get((top, c), "").strip()) or "F%d" % (c - left + 1) for c in range(left, right + 1)]
-    lines = ["\t".join(header)]
-    for r in range(top + 1, bottom + 1):
-        lines.append("\t".join(escaped(cells.get((r, c), "")) for c in range(left, right + 1)))
+    columns = range(min(c for _, c in cells), max(c for _, c in cells) + 1)
+    lines = ["\t".join(escaped(cells.get((top, c), "").strip()) or "F%d" % (n + 1) for n, c in enumerate(columns))]
+    lines += ["\t".join(escaped(cells.get((r, c), "")) for c in columns) for r in range(top + 1, bottom + 1)]
     return "\n".join(lines) + "\n"
 
 
@@ -305,10 +254,8 @@ ROWS_PER_BLOCK = 32
 
 def records(stream):
     pos, found = 0, []
-    while pos + 4 <= len(stream):
+    while pos + 4 <= len(stream) and stream[pos:pos + 4] != bytes(4):  # zeros: padding after the last EOF
         rid, length = struct.unpack_from("<HH", stream, pos)
-        if rid == 0 and length == 0:
-            break  # padding after the last EOF
         found.append((pos, rid, stream[pos + 4:pos + 4 + length]))
         pos += 4 + length
     return found
@@ -366,7 +313,7 @@ def check_strings(recs, globals_end, problems, counts):
         return
     starts = string_starts(chain)
     total, unique = struct.unpack_from("<II", chain[0][1], 0)
-    counts.update(sst_total=total, sst_unique=unique, strings=len(starts))
+    counts.update(sst_total=total, sst_unique=unique)
     if unique != len(starts):
         problems.append("SST says %d strings, holds %d" % (unique, len(starts)))
     for pos, rid, data in recs[:globals_end]:
@@ -387,16 +334,8 @@ def check_strings(recs, globals_end, problems, counts):
                 problems.append("EXTSST bucket %d does not point at string %d" % (b, k))
 
 
-def covers(outer, inner):
-    """Whether the range `outer` (first, end) holds `inner`; "wider" when it holds it loosely.
-    Excel's own ranges may be wider than the cells (formatted empty cells count for it)."""
-    if outer == inner:
-        return "exact"
-    return "wider" if outer[0] <= inner[0] and inner[1] <= outer[1] else None
-
-
 def check_sheet(sheet, by_pos, problems, name):
-    """One worksheet's top-level records: cells in order and inside their ROW, DIMENSIONS and
+    """One worksheet's top-level records: cells in order, one record per cell, and inside their ROW, DIMENSIONS and
     INDEX over the used range, ROW records in blocks of at most 32, each block closed by a
     DBCELL that finds its first ROW and each row's first cell, INDEX naming every DBCELL.
     No message names a stream position, so that an edit elsewhere leaves them as they were."""
@@ -404,32 +343,29 @@ def check_sheet(sheet, by_pos, problems, name):
         problems.append("%s: %s" % (name, text))
 
     def compare(what, stored, actual):
-        fit = covers(stored, actual)
-        if fit is None:
-            fault("%s %r does not hold %r" % (what, stored, actual))
-        elif fit == "wider":
-            fault("%s wider than its cells" % what)
+        """A range (first, end) must be the cells' own; Excel's may be wider than the cells
+        (formatted empty cells count for it), which is told apart."""
+        if stored != actual:
+            wider = stored[0] <= actual[0] and actual[1] <= stored[1]
+            fault("%s wider than its cells" % what if wider else "%s %r does not hold %r" % (what, stored, actual))
 
-    cells = [(pos, span(rid, data)) for pos, rid, data in sheet if rid in CELLS]
-    rows = {struct.unpack_from("<H", data, 0)[0]: struct.unpack_from("<HH", data, 2)
-            for _, rid, data in sheet if rid == ROW}
-    keys = [(row, first) for _, (row, first, _) in cells]
-    if keys != sorted(keys) or len(set(keys)) != len(keys):
-        fault("cells out of order")
+    cells = [span(rid, data) for _, rid, data in sheet if rid in CELLS]
     row_order = [struct.unpack_from("<H", data, 0)[0] for _, rid, data in sheet if rid == ROW]
-    if row_order != sorted(row_order) or len(set(row_order)) != len(row_order):
-        fault("ROW records out of order")
-
-    used_rows = {row for _, (row, _, _) in cells}
+    rows = {row: struct.unpack_from("<HH", data, 2) for row, data in zip(row_order, (d for _, rid, d in sheet if rid == ROW))}
+    for what, keys in (("cells", [(row, first) for row, first, _ in cells]), ("ROW records", row_order)):
+        if keys != sorted(set(keys)):
+            fault("%s out of order" % what)
+    if any(a[0] == b[0] and b[1] <= a[2] for a, b in zip(cells, cells[1:])):
+        fault("cells overlap")
+    used_rows = {row for row, _, _ in cells}
     for row in sorted(used_rows):
-        extent = (min(f for _, (r, f, _) in cells if r == row), max(l for _, (r, _, l) in cells if r == row) + 1)
         if rows and row not in rows:
             fault("row %d has cells but no ROW record" % row)
         elif row in rows:
-            compare("ROW %d" % row, rows[row], extent)
+            compare("ROW %d" % row, rows[row], (min(f for r, f, _ in cells if r == row), max(l for r, _, l in cells if r == row) + 1))
     if cells:
         row_range = (min(used_rows), max(used_rows) + 1)
-        column_range = (min(f for _, (_, f, _) in cells), max(l for _, (_, _, l) in cells) + 1)
+        column_range = (min(f for _, f, _ in cells), max(l for _, _, l in cells) + 1)
         for _, rid, data in sheet:
             if rid == DIMENSIONS and len(data) >= 12:
                 first_row, end_row, first_column, end_column = struct.unpack_from("<IIHH", data, 0)
@@ -503,20 +439,15 @@ def check(stream):
     globals_end = next(i for i, (_, rid, _) in enumerate(recs) if rid == EOF)
     check_strings(recs, globals_end, problems, counts)
 
-    substreams, i = [], globals_end + 1
-    while i < len(recs) and recs[i][1] == BOF:
-        depth, j, top = 0, i, []
-        while j < len(recs):
-            rid = recs[j][1]
-            depth += rid == BOF
-            depth -= rid == EOF
-            if depth == 0:
-                break
-            if depth == 1 and rid not in (BOF, EOF):
-                top.append(recs[j])
-            j += 1
-        substreams.append((recs[i][0], recs[i][2], top))
-        i = j + 1
+    substreams, depth = [], 0  # (position, BOF data, top-level records) of each sheet
+    for rec in recs[globals_end + 1:]:
+        if depth == 0 and rec[1] != BOF:
+            break
+        if depth == 0:
+            substreams.append((rec[0], rec[2], []))
+        depth += (rec[1] == BOF) - (rec[1] == EOF)
+        if depth == 1 and rec[1] not in (BOF, EOF):
+            substreams[-1][2].append(rec)
     sheets = [struct.unpack_from("<I", data, 0)[0] for _, rid, data in recs[:globals_end] if rid == BOUNDSHEET]
     if sheets != [pos for pos, _, _ in substreams][:len(sheets)]:
         problems.append("BOUNDSHEET positions are not where the sheets begin")
@@ -524,7 +455,6 @@ def check(stream):
         if len(bof) >= 4 and struct.unpack_from("<H", bof, 2)[0] == 0x0010:
             check_sheet(top, by_pos, problems, "sheet %d" % n)
             counts["labelsst"] += sum(rid == LABELSST for _, rid, _ in top)
-            counts["dbcells"] = counts.get("dbcells", 0) + sum(rid == DBCELL for _, rid, _ in top)
     if counts.get("sst_total", counts["labelsst"]) < counts["labelsst"]:
         problems.append("SST counts %d references, the sheets hold %d" % (counts["sst_total"], counts["labelsst"]))
     return problems, counts
@@ -541,17 +471,13 @@ def report(path):
         result["problems"] = ["unreadable: %s" % error]
     result["xlrd"], book = open_book(data)
     if book is not None:
-        result["biff"] = book.biff_version
-        result["sheets"] = book.sheet_names()
+        result["biff"], result["sheets"] = book.biff_version, book.sheet_names()
         if book.biff_version >= 80:
             result["tables"] = {sheet.name: table_text(sheet, book.datemode) for sheet in book.sheets()}
     return result
 
 
 def main(argv):
-    if len(argv) == 3 and argv[1] == "make":
-        make(json.load(sys.stdin), argv[2])
-        return 0
     if len(argv) == 2 and argv[1] == "make":
         for path, description in json.load(sys.stdin).items():
             make(description, path)
