@@ -2,12 +2,16 @@
 // Fakes of the platform services and of the workbook engine for window tests: they record
 // what the windows asked of them instead of opening boxes, printing or starting programs.
 // Text files are the real ones: a test that saves works in a folder of its own.
+// typeText types into a widget as a keyboard would, Cyrillic included (QTest::keyClicks
+// takes Latin-1 only).
 
 #include "filter/criterion.h"
 #include "numbertext.h"
 #include "realplatform.h"
 #include "sheetaccess.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -15,6 +19,16 @@
 namespace testsupport {
 
 using namespace orbelant;
+
+inline void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar character : text) {
+        for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent key(type, Qt::Key_unknown, Qt::NoModifier, QString(character));
+            QCoreApplication::sendEvent(widget, &key);
+        }
+    }
+}
 
 struct Box {
     QString text;
