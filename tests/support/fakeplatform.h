@@ -95,13 +95,10 @@ struct FakePlatform {
     PlatformServices services() { return {messages, printer, textFile, codePage, files, files}; }
 };
 
-inline QStringList timeScaleColumns()
-{
-    return {"Возраст", "Эонотема", "Эратема", "Система", "Отдел", "Ярус", "Органический мир"};
-}
-
 // A sheet from texts: a text that reads as a number becomes a number cell.
-inline SheetTable makeTable(const QList<QStringList> &rows, const QStringList &columns = timeScaleColumns())
+inline SheetTable makeTable(const QList<QStringList> &rows,
+                            const QStringList &columns = {"Возраст", "Эонотема", "Эратема", "Система", "Отдел",
+                                                          "Ярус", "Органический мир"})
 {
     std::vector<Cell> cells;
     for (const QStringList &row : rows) {
