@@ -410,27 +410,6 @@ private slots:
         box.load();
         QCOMPARE(box.findChild<QLabel *>("lblVersion")->text(), QStringLiteral("Version 12.3.405"));
     }
-
-    // "System Info..." runs the launcher over the box's own registry and services: the viewer
-    // in the registered folder is started; when it does not start, the one message, without an
-    // icon, under the program's title.
-    void systemInfo()
-    {
-        const QString folder = "C:\\Program Files\\Common Files\\Microsoft Shared\\MSInfo";
-        auto registry = std::make_unique<FakeRegistry>();
-        registry->setString(sysinfo::fallbackKey, sysinfo::fallbackValue, folder.toStdString());
-        m_platform->files.existing.append(folder + "\\MSINFO32.EXE");
-        m_platform->files.refuse = true;
-        frmAbout box(m_platform->services(), std::move(registry));
-        box.show();
-
-        click(&box, "cmdSysInfo");
-
-        QCOMPARE(m_platform->files.started, QStringList{folder + "\\MSINFO32.EXE"});
-        QCOMPARE(messages().texts(), QStringList{"System Information Is Unavailable At This Time"});
-        QVERIFY(messages().boxes[0].icon == MessageBoxService::Icon::None && messages().boxes[0].caption.isEmpty());
-        QVERIFY(box.isVisible());
-    }
 };
 
 QTEST_MAIN(TestWindows)

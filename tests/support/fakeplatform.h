@@ -1,7 +1,7 @@
 #pragma once
 // Fakes of the platform services and of the workbook engine for window tests: they record
-// what the windows asked of them instead of opening boxes, printing or starting programs.
-// Text files are the real ones: a test that saves works in a folder of its own.
+// what the windows asked of them instead of opening boxes or printing. Text files, the file
+// test and the process starter are the real ones: a test that saves works in a folder of its own.
 // typeText types into a widget as a keyboard would, Cyrillic included (QTest::keyClicks
 // takes Latin-1 only).
 
@@ -73,26 +73,15 @@ public:
     std::optional<QString> refusal;
 };
 
-class FakeFiles final : public FileTest, public ProcessStarter {
-public:
-    QString existingFileName(const QString &path) const override { return existing.contains(path) ? path : QString(); }
-    ServiceResult start(const QString &path) override
-    {
-        started.append(path);
-        return refuse ? ServiceResult(std::unexpected(QStringLiteral("не запускается"))) : ServiceResult();
-    }
-    QStringList existing, started;
-    bool refuse = false; // every start fails
-};
-
 struct FakePlatform {
     FakeMessageBox messages;
     FakePrinter printer;
     Windows1251CodePage codePage;
     AppendingTextFile textFile{codePage};
-    FakeFiles files;
+    LocalFileTest files;
+    DetachedProcessStarter processes;
 
-    PlatformServices services() { return {messages, printer, textFile, codePage, files, files}; }
+    PlatformServices services() { return {messages, printer, textFile, codePage, files, processes}; }
 };
 
 // A sheet from texts: a text that reads as a number becomes a number cell.
