@@ -5,11 +5,11 @@
 #include "agesearch.h"
 #include "datacontrol.h"
 #include "fakeplatform.h"
-#include "fakeregistry.h"
 #include "form1.h"
 #include "form2.h"
 #include "frmabout.h"
 #include "shell.h"
+#include "systemregistry.h"
 #include "windows1251.h"
 
 #include <QApplication>
@@ -406,7 +406,7 @@ private slots:
             QTRY_VERIFY(box.isNull());
         }
         QVERIFY(messages().boxes.empty());
-        frmAbout box(m_platform->services(), std::make_unique<FakeRegistry>(), ProgramVersion{12, 3, 405});
+        frmAbout box(m_platform->services(), sysinfo::makeSystemRegistry(), ProgramVersion{12, 3, 405});
         box.load();
         QCOMPARE(box.findChild<QLabel *>("lblVersion")->text(), QStringLiteral("Version 12.3.405"));
     }
