@@ -90,8 +90,8 @@ private slots:
     // BMP becomes one '?', and so does a character beyond it or a surrogate alone.
     void windows1251()
     {
-        const QString surrogates = QString("a") + QChar(0xDC00) + "a😀b" + QChar(0xD800) + "b😀" + QChar(0xD800);
-        QCOMPARE(encodeWindows1251(surrogates), QByteArray("a?a?b?b??"));
+        QCOMPARE(encodeWindows1251(u"a😀b😀"), QByteArray("a?b?")); // a pair at the very end
+        QCOMPARE(encodeWindows1251(QString("a") + QChar(0xDC00) + "b" + QChar(0xD800) + "c" + QChar(0xD800)), "a?b?c?");
         QByteArray all;
         for (int byte = 0; byte < 256; ++byte)
             all.append(char(byte));
