@@ -8,8 +8,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cstring>
 #include <map>
+#include <vector>
 
 using namespace orbelant::sysinfo;
 
