@@ -55,7 +55,6 @@ private slots:
     {
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed()); // the shell ends the program
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Орбелант"));
-        QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.0"));
         QCOMPARE(QApplication::font().pointSize(), 8);
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Отмена"));
         {
@@ -87,28 +86,12 @@ private slots:
             QCOMPARE(box.icon, MessageBoxService::Icon::Critical);
     }
 
-    void windows1251_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("Russian letters") << "Юрский яЯ" << QByteArray("\xDE\xF0\xF1\xEA\xE8\xE9 \xFF\xDF");
-        QTest::newRow("yo, number sign, dashes") << "Ёё № – —" << QByteArray("\xA8\xB8 \xB9 \x96 \x97");
-        QTest::newRow("outside the code page") << "é中ѐ" << QByteArray("???");
-        QTest::newRow("a character outside the BMP") << "a😀b😀" << QByteArray("a?b?");
-        QTest::newRow("lone high surrogates") << QString("a") + QChar(0xD800) + "b" + QChar(0xD800) << QByteArray("a?b?");
-        QTest::newRow("a lone low surrogate") << QString("a") + QChar(0xDC00) << QByteArray("a?");
-    }
+    // Every byte decodes as Python's codec reads it, and back; every other character of the
+    // BMP becomes one '?', and so does a character beyond it or a surrogate alone.
     void windows1251()
     {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        QCOMPARE(encodeWindows1251(text), bytes);
-    }
-
-    // Every byte decodes as Python's codec reads it, and back; every other character of the
-    // BMP becomes one '?'.
-    void windows1251AgreesWithPython()
-    {
+        QCOMPARE(encodeWindows1251(u"a😀b😀"), QByteArray("a?b?")); // a pair at the very end
+        QCOMPARE(encodeWindows1251(QString("a") + QChar(0xDC00) + "b" + QChar(0xD800) + "c" + QChar(0xD800)), "a?b?c?");
         QByteArray all;
         for (int byte = 0; byte < 256; ++byte)
             all.append(char(byte));

@@ -1,13 +1,17 @@
 #pragma once
 // Fakes of the platform services and of the workbook engine for window tests: they record
-// what the windows asked of them instead of opening boxes, printing or starting programs.
-// Text files are the real ones: a test that saves works in a folder of its own.
+// what the windows asked of them instead of opening boxes or printing. Text files, the file
+// test and the process starter are the real ones: a test that saves works in a folder of its own.
+// typeText types into a widget as a keyboard would, Cyrillic included (QTest::keyClicks
+// takes Latin-1 only).
 
 #include "filter/criterion.h"
 #include "numbertext.h"
 #include "realplatform.h"
 #include "sheetaccess.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -15,6 +19,16 @@
 namespace testsupport {
 
 using namespace orbelant;
+
+inline void typeText(QWidget *widget, const QString &text)
+{
+    for (const QChar character : text) {
+        for (const QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+            QKeyEvent key(type, Qt::Key_unknown, Qt::NoModifier, QString(character));
+            QCoreApplication::sendEvent(widget, &key);
+        }
+    }
+}
 
 struct Box {
     QString text;
@@ -59,35 +73,21 @@ public:
     std::optional<QString> refusal;
 };
 
-class FakeFiles final : public FileTest, public ProcessStarter {
-public:
-    QString existingFileName(const QString &path) const override { return existing.contains(path) ? path : QString(); }
-    ServiceResult start(const QString &path) override
-    {
-        started.append(path);
-        return refuse ? ServiceResult(std::unexpected(QStringLiteral("не запускается"))) : ServiceResult();
-    }
-    QStringList existing, started;
-    bool refuse = false; // every start fails
-};
-
 struct FakePlatform {
     FakeMessageBox messages;
     FakePrinter printer;
     Windows1251CodePage codePage;
     AppendingTextFile textFile{codePage};
-    FakeFiles files;
+    LocalFileTest files;
+    DetachedProcessStarter processes;
 
-    PlatformServices services() { return {messages, printer, textFile, codePage, files, files}; }
+    PlatformServices services() { return {messages, printer, textFile, codePage, files, processes}; }
 };
 
-inline QStringList timeScaleColumns()
-{
-    return {"Возраст", "Эонотема", "Эратема", "Система", "Отдел", "Ярус", "Органический мир"};
-}
-
 // A sheet from texts: a text that reads as a number becomes a number cell.
-inline SheetTable makeTable(const QList<QStringList> &rows, const QStringList &columns = timeScaleColumns())
+inline SheetTable makeTable(const QList<QStringList> &rows,
+                            const QStringList &columns = {"Возраст", "Эонотема", "Эратема", "Система", "Отдел",
+                                                          "Ярус", "Органический мир"})
 {
     std::vector<Cell> cells;
     for (const QStringList &row : rows) {
