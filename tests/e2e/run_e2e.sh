@@ -5,30 +5,19 @@
 #
 # Starts its own Xvfb on a free display (CI has none) and runs each test file with Debian's
 # Python in one private D-Bus session (see orbelant_e2e.py). Screenshots and the program's
-# output go to ARTEFACT_DIR. Exit 0 when all pass, 77 when a tool is missing and cannot be
-# installed (CTest reports a skip), non-zero otherwise.
+# output go to ARTEFACT_DIR. Exit 0 when all pass, 77 when a tool is missing (CTest reports a
+# skip), non-zero otherwise.
 set -u
 [ $# -ge 3 ] || { echo "usage: $0 PROGRAM ARTEFACT_DIR TEST.py..." >&2; exit 2; }
 program=$(readlink -f "$1")
 artefacts=$(readlink -f "$2")
 shift 2
 python=/usr/bin/python3
-packages="xvfb dbus dbus-bin at-spi2-core python3-pyatspi python3-xlrd imagemagick x11-utils"
-
-tools_present() {
-    for tool in Xvfb dbus-run-session import xprop xwininfo /usr/libexec/at-spi-bus-launcher; do
-        command -v "$tool" >/dev/null 2>&1 || return 1
-    done
-    "$python" -c 'import pyatspi, xlrd' >/dev/null 2>&1
-}
-if ! tools_present && [ "$(id -u)" -eq 0 ]; then
-    echo "e2e: installing $packages"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $packages >/dev/null 2>&1
-fi
-if ! tools_present; then
-    echo "e2e SKIPPED: needs $packages" >&2
-    exit 77
-fi
+# scripts/install-packages.sh test installs what is used here.
+for tool in Xvfb dbus-run-session import xprop xwininfo /usr/libexec/at-spi-bus-launcher; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "e2e SKIPPED: no $tool" >&2; exit 77; }
+done
+"$python" -c 'import pyatspi, xlrd, xlwt' >/dev/null 2>&1 || { echo "e2e SKIPPED: no pyatspi, xlrd or xlwt" >&2; exit 77; }
 [ -x "$program" ] || { echo "e2e: no program $program" >&2; exit 1; }
 mkdir -p "$artefacts" || exit 1
 

@@ -12,14 +12,10 @@ set -u
 cpack=$1 build=$2 version=$3 artefacts=$4
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 sample="$source_dir/sample/зендра.xls"
-packages="dpkg-dev appstream desktop-file-utils groff-base man-db binutils file"
-tools="dpkg-deb dpkg-shlibdeps file desktop-file-validate appstreamcli groff man readelf"
-
-present() { for tool in $tools; do command -v "$tool" >/dev/null 2>&1 || return 1; done; }
-if ! present && [ "$(id -u)" -eq 0 ]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $packages >/dev/null 2>&1
-fi
-present || { echo "package SKIPPED: needs $packages" >&2; exit 77; }
+# scripts/install-packages.sh test installs these.
+for tool in dpkg-deb dpkg-shlibdeps file desktop-file-validate appstreamcli groff man readelf; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "package SKIPPED: no $tool" >&2; exit 77; }
+done
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orbelant-package.XXXXXX") || exit 1
 trap 'chmod -R u+w "$scratch" 2>/dev/null; rm -rf "$scratch"' EXIT
@@ -92,9 +88,7 @@ launch() {
     check "$1: exit status $3, says «$4»" sh -c '[ $1 -eq $2 ] && { [ -z "$3" ] || grep -q "$3" "$4"; }' - $status "$3" "$4" "$scratch/said"
     check "$1: started in ~/Орбелант: $5" test "$(cat "$fake/usr/bin/started-in" 2>/dev/null)" = "$([ "$5" = yes ] && echo "$h/Орбелант")"
 }
-launch first-start "" 0 "" yes
-check "first start: ~/Орбелант holds the sample only" sh -c '[ "$(ls -A "$1")" = зендра.xls ] && cmp "$2" "$1/зендра.xls"' \
-    - "$scratch/first-start/Орбелант" "$sample"
+# (A first start, which copies the sample, is the installed program's end-to-end test.)
 launch own-workbook 'mkdir "$h/Орбелант"; echo own >"$h/Орбелант/зендра.xls"' 0 "" yes
 check "own workbook kept" grep -qx own "$scratch/own-workbook/Орбелант/зендра.xls"
 launch no-home "" 1 "Не задана домашняя папка" no
