@@ -1,13 +1,20 @@
 #!/usr/bin/python3
-"""The main window as a person uses it, on a copy of the sample: the first row as xlrd reads
-it, a step with the navigation bar, typing that reaches the workbook when the row is left,
-the window printed through a private CUPS, the title a window manager shows, and the exit."""
+"""The program's windows as a person uses them, each on a copy of the sample, one road a window:
+- the main window: the first row as xlrd reads it, a step with the navigation bar, typing
+  that reaches the workbook when the row is left, the window printed through a private CUPS,
+  the title a window manager shows, and the exit;
+- the age search: the dialog opened from the menu, 140 typed (no interval of the sample starts
+  at 140), the question answered Да, and the main window showing the Berriasian that contains 140;
+- the About box: opened with the main window's button, "System Info..." starting the viewer
+  found on PATH (a stand-in that leaves a note), and the program running on after Выход until
+  the box is closed too."""
 
 import os
 import re
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -19,6 +26,10 @@ import orbelant_e2e as e2e
 CLIENT_AREA = (407, 602)  # pixels below the menu bar; 96 of them to the inch on paper
 DOTS_PER_INCH = 300       # what the printed page is looked at with
 QUEUE = "OrbelantE2E"
+SEARCH = "Абсолютный возраст"
+QUESTION = ("Интервал с возрастом 140 млн. лет не найден.\nВозраст 140 млн. лет приходится на берриасский ярус "
+            "(143,1–137,05 млн. лет). Показать этот интервал?")
+ABOUT = "About Орбелант"
 
 
 class PrivateCups:
@@ -74,18 +85,18 @@ def ink_box(page):
     return (int(x), int(y)) + tuple(int(side) for side in size.split("x"))
 
 
-class MainWindowTest(unittest.TestCase):
+class WindowsTest(unittest.TestCase):
     def setUp(self):
         self.scratch = Path(tempfile.mkdtemp(prefix="orbelant-e2e-"))
         self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
         self.workdir = e2e.working_folder(self.scratch)
         self.workbook = self.workdir / e2e.WORKBOOK_NAME
+
+    def test_main_window(self):
         self.cups = None
         if os.geteuid() == 0 and shutil.which("cupsd") and Path("/usr/share/ppd/cups-pdf").is_dir():
             self.cups = PrivateCups(self.scratch / "cups")
             self.addCleanup(self.cups.stop)
-
-    def test_main_window(self):
         before = e2e.read_sheet(self.workbook)
         rows = e2e.expected_rows(self.workbook)
         stage = [value for _, value in before[0]].index("Ярус")
@@ -114,6 +125,52 @@ class MainWindowTest(unittest.TestCase):
         expected = [list(row) for row in before]
         expected[2][stage] = (xlrd.XL_CELL_TEXT, typed)
         self.assertEqual(e2e.read_sheet(self.workbook), expected, "only the typed cell changed")
+
+    def test_age_between_two_bases(self):
+        rows = e2e.expected_rows(self.workbook)
+        berriasian = next(row for row in rows if row["Ярус"] == "Берриасский")
+
+        with e2e.RunningProgram(self.workdir, "e2e-search") as program:
+            program.choose("Действие", "Найти относительный возраст")
+            dialog = e2e.poll(lambda: program.top_level(SEARCH), e2e.STEP_TIMEOUT, lambda: "no search dialog")
+            self.assertEqual(program.text("Возраст", dialog), "")
+            program.replace_text("Возраст", "140", dialog)
+            program.click("Найти", within=dialog)
+
+            e2e.poll(program.alerts, e2e.STEP_TIMEOUT, lambda: "no question after the search")
+            self.assertEqual(program.window_titles(), [SEARCH, e2e.WINDOW_TITLE, e2e.WINDOW_TITLE])
+            program.screenshot("e2e-search-question.png")
+            self.assertEqual(program.answer_alert("Да"), (e2e.WINDOW_TITLE, QUESTION))
+            program.wait_for_row(berriasian, "the Berriasian after Да")
+            e2e.poll(lambda: program.top_level(SEARCH) is None, e2e.STEP_TIMEOUT, lambda: "the dialog stays")
+            program.press("Выход")
+            self.assertEqual(program.wait_for_exit(), 0)
+
+    def test_about_box(self):
+        note = self.scratch / "viewer-started"
+        viewer = self.scratch / "bin" / "hardinfo"
+        viewer.parent.mkdir()
+        viewer.write_text('#!/bin/sh\nprintf "%%s" "$0" > "%s"\n' % note)
+        viewer.chmod(0o755)
+
+        with e2e.RunningProgram(self.workdir, "e2e-about", environment={"PATH": str(viewer.parent)}) as program:
+            program.press("О программе")
+            about = e2e.poll(lambda: program.top_level(ABOUT), e2e.STEP_TIMEOUT, lambda: "no About box")
+            program.find("Version 1.0.0", pyatspi.ROLE_LABEL, about)
+            self.assertEqual(program.window_titles(), [ABOUT, e2e.WINDOW_TITLE])
+            program.screenshot("e2e-about.png")
+
+            program.press("System Info...", within=about)
+            e2e.poll(lambda: note.exists() and note.read_text(), e2e.STEP_TIMEOUT, lambda: "no viewer started")
+            self.assertEqual(note.read_text(), str(viewer))
+            self.assertEqual(program.alerts(), [])
+
+            program.press("Выход")
+            e2e.poll(lambda: program.top_level(e2e.WINDOW_TITLE) is None, e2e.STEP_TIMEOUT, lambda: "no exit")
+            time.sleep(0.3)  # long enough for a program that wrongly ends to be gone
+            self.assertIsNone(program.process.poll(), "the program ended with the About box open")
+            program.click("OK", within=about)
+            self.assertEqual(program.wait_for_exit(), 0)
 
     def print_window(self, program):
         # No printer, and one that refuses jobs: the user is told, nothing is printed.
