@@ -14,11 +14,12 @@
 #include <vector>
 
 using namespace orbelant::sysinfo;
+using namespace std::string_literals;
 
 namespace {
 
 // A registry of keys and values in memory that answers as Windows does (its value types and
-// status codes by number) and counts the keys opened, or tried, and closed.
+// status codes by number) and knows the keys still open.
 class FakeRegistry final : public Registry {
 public:
     using Status = RegistryStatus;
@@ -31,7 +32,6 @@ public:
     };
     Status openKey(std::uint32_t root, const std::string &subKey, std::uint32_t, KeyHandle &handle) override
     {
-        ++opens;
         if (root != 0x80000002 || !keys.contains(subKey)) // HKEY_LOCAL_MACHINE
             return notFound;
         handle = ++m_lastHandle;
@@ -54,35 +54,39 @@ public:
         size = value->second.reportedSize;
         return success;
     }
-    Status closeKey(KeyHandle handle) override
-    {
-        ++closes;
-        return m_open.erase(handle) == 1 ? success : invalidHandle;
-    }
-
-    // Every key opened, or tried, was closed again.
-    bool allClosed() const { return m_open.empty() && closes == opens; }
+    Status closeKey(KeyHandle handle) override { return m_open.erase(handle) == 1 ? success : invalidHandle; }
+    bool allClosed() const { return m_open.empty(); }
 
     std::map<std::string, std::map<std::string, Value>> keys;
-    int opens = 0, closes = 0;
 
 private:
     std::map<KeyHandle, std::string> m_open;
     KeyHandle m_lastHandle = 99;
 };
 
+const std::string viewer = "C:\\Tools\\viewer.exe";
+const QString inFolder = "C:\\Msinfo\\MSINFO32.EXE";
+
+// What the registry holds under a name: type 0 no key, -1 the key without the value; a size
+// of -1 is the size of the bytes.
+struct Stored {
+    int type = 0;
+    std::string bytes = {};
+    int size = -1;
+};
+
 struct Recorder final : FileTest, ProcessStarter, MessageShower {
     std::string existingFileName(const std::string &path) const override
     {
         tested.append(QString::fromStdString(path));
-        return path == "C:\\Msinfo\\MSINFO32.EXE" ? "MSINFO32.EXE" : "";
+        return QString::fromStdString(path) == inFolder ? "MSINFO32.EXE" : "";
     }
     bool start(const std::string &path) override
     {
         started.append(QString::fromStdString(path));
         if (path == "throws")
             throw std::runtime_error("starter failed");
-        return path == "C:\\Tools\\viewer.exe" || path == "C:\\Msinfo\\MSINFO32.EXE";
+        return path == viewer || QString::fromStdString(path) == inFolder;
     }
     void show(const std::string &text) override { shown.append(QString::fromStdString(text)); }
     mutable QStringList tested;
@@ -98,102 +102,65 @@ bool writeProgram(const QString &path, bool executable)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Stored)
+
 class TestSysInfoLauncher : public QObject {
     Q_OBJECT
 
 private slots:
-    void readsValue_data()
-    {
-        QTest::addColumn<uint>("type");
-        QTest::addColumn<QByteArray>("data");
-        QTest::addColumn<uint>("reportedSize");
-        QTest::addColumn<int>("outcome"); // 1: read, 0: not read (the text emptied), -1: ValueSizeError
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("string with its NUL") << 1u << QByteArray("C:\\x.exe\0", 9) << 9u << 1 << QByteArray("C:\\x.exe");
-        QTest::newRow("size before the NUL") << 1u << QByteArray("ABCDEF\0", 7) << 4u << 1 << QByteArray("ABCD");
-        QTest::newRow("one NUL") << 1u << QByteArray(1, '\0') << 1u << 1 << QByteArray();
-        QTest::newRow("filling the buffer") << 1u << QByteArray(1024, 'A') << 1024u << 1 << QByteArray(1024, 'A');
-        QTest::newRow("larger than the buffer") << 1u << QByteArray(1025, 'L') << 1025u << 0 << QByteArray();
-        QTest::newRow("DWORD") << 4u << QByteArray("\xEF\xCD\xAB\x00", 4) << 4u << 1 << QByteArray("&hABCDEF");
-        QTest::newRow("DWORD of five bytes") << 4u << QByteArray("\x01\x00\x00\x80\x07", 5) << 5u << 1 << QByteArray("&h80000001");
-        QTest::newRow("another type leaves the text") << 2u << QByteArray("%Path%\0", 7) << 7u << 1 << QByteArray("before");
-        QTest::newRow("size 0") << 1u << QByteArray("x") << 0u << -1 << QByteArray("before");
-        QTest::newRow("size past the buffer") << 1u << QByteArray("x") << 1025u << -1 << QByteArray("before");
-    }
-    void readsValue()
-    {
-        QFETCH(uint, type);
-        QFETCH(QByteArray, data);
-        QFETCH(uint, reportedSize);
-        QFETCH(int, outcome);
-        QFETCH(QByteArray, text);
-        FakeRegistry registry;
-        registry.keys["Key"]["Value"] = {type, data.toStdString(), reportedSize};
-        Recorder services;
-        SysInfoLauncher launcher(registry, services, services, services);
-
-        std::string value = "before";
-        if (outcome < 0)
-            QVERIFY_THROWS_EXCEPTION(ValueSizeError, launcher.GetKeyValue(hkeyLocalMachine, "Key", "Value", value));
-        else
-            QCOMPARE(launcher.GetKeyValue(hkeyLocalMachine, "Key", "Value", value), outcome == 1);
-        QCOMPARE(QByteArray::fromStdString(value), text);
-        QVERIFY(registry.allClosed());
-
-        for (const char *key : {"Key", "Missing"}) { // a key or value that is not there empties the text
-            value = "before";
-            QVERIFY(!launcher.GetKeyValue(hkeyLocalMachine, key, "Missing", value));
-            QVERIFY(value.empty() && registry.allClosed());
-        }
-    }
-
     void startsViewerOrTellsItIsUnavailable_data()
     {
-        QTest::addColumn<QByteArray>("primary");  // "" no key; "-" key without the value; "d…" a DWORD; else a string
-        QTest::addColumn<QByteArray>("fallback"); // likewise
-        QTest::addColumn<QStringList>("tested");  // files looked for
-        QTest::addColumn<QString>("started");     // what was started; empty: nothing
-        QTest::addColumn<bool>("told");
-        const QByteArray folder("C:\\Msinfo\0", 10);
-        const QString inFolder = "C:\\Msinfo\\MSINFO32.EXE";
-        QTest::newRow("the path, as it stands") << QByteArray("C:\\Tools\\viewer.exe\0", 20) << folder << QStringList()
-                                                << "C:\\Tools\\viewer.exe" << false;
-        QTest::newRow("a path that does not start") << QByteArray("C:\\Broken.exe") << folder << QStringList()
-                                                    << "C:\\Broken.exe" << true;
-        QTest::newRow("a DWORD path, as its text") << QByteArray("d\x10\0\0\0", 5) << folder << QStringList() << "&h10" << true;
-        QTest::newRow("no key: the folder's viewer") << QByteArray() << folder << QStringList{inFolder} << inFolder << false;
-        QTest::newRow("no value: the folder's viewer") << QByteArray("-") << folder << QStringList{inFolder} << inFolder << false;
-        QTest::newRow("a folder without the viewer") << QByteArray() << QByteArray("C:\\Empty\0", 9)
-                                                     << QStringList{"C:\\Empty\\MSINFO32.EXE"} << "" << true;
-        QTest::newRow("neither key") << QByteArray() << QByteArray() << QStringList() << "" << true;
-        QTest::newRow("a folder key without the value") << QByteArray() << QByteArray("-") << QStringList() << "" << true;
-        QTest::newRow("an impossible path size") << QByteArray("") << folder << QStringList() << "" << true;
-        QTest::newRow("a starter that throws") << QByteArray("throws") << folder << QStringList() << "throws" << true;
+        QTest::addColumn<Stored>("path");        // the viewer's full path
+        QTest::addColumn<Stored>("folder");      // the folder that holds MSINFO32.EXE
+        QTest::addColumn<QStringList>("tested"); // files looked for
+        QTest::addColumn<QStringList>("started");
+        const Stored noKey{0}, noValue{-1}, msinfo{1, "C:\\Msinfo\0"s};
+        const QStringList none, viewerStarted{QString::fromStdString(viewer)};
+        const auto row = [](const char *name, const Stored &path, const Stored &folder, const QStringList &tested,
+                            const QStringList &started) { QTest::newRow(name) << path << folder << tested << started; };
+        row("a path with its NUL", {1, viewer + '\0'}, msinfo, none, viewerStarted);
+        row("a size before the NUL", {1, viewer + "XY\0"s, 19}, msinfo, none, viewerStarted);
+        row("a path that does not start", {1, "C:\\Broken.exe"}, msinfo, none, {"C:\\Broken.exe"});
+        row("one NUL", {1, "\0"s}, msinfo, none, {""});
+        row("filling the buffer", {1, std::string(1024, 'A')}, noKey, none, {QString(1024, 'A')});
+        row("larger than the buffer", {1, std::string(1025, 'L')}, msinfo, {inFolder}, {inFolder});
+        row("a DWORD, as its text", {4, "\xEF\xCD\xAB\x00"s}, msinfo, none, {"&hABCDEF"});
+        row("a DWORD of five bytes", {4, "\x01\x00\x00\x80\x07"s}, msinfo, none, {"&h80000001"});
+        row("another type: no text", {2, "%Path%\0"s}, msinfo, none, {""});
+        row("size 0", {1, "x", 0}, msinfo, none, none);
+        row("size past the buffer", {1, "x", 1025}, msinfo, none, none);
+        row("no key: the folder's viewer", noKey, msinfo, {inFolder}, {inFolder});
+        row("no value: the folder's viewer", noValue, msinfo, {inFolder}, {inFolder});
+        row("a folder without the viewer", noKey, {1, "C:\\Empty"}, {"C:\\Empty\\MSINFO32.EXE"}, none);
+        row("neither key", noKey, noKey, none, none);
+        row("a folder key without the value", noKey, noValue, none, none);
+        row("a starter that throws", {1, "throws"}, msinfo, none, {"throws"});
     }
-    // Whatever goes wrong, the one message; every key opened is closed.
+    // The value as Windows stores it: a string up to the size reported, without the NUL
+    // that ends it; a DWORD as its number in hexadecimal. Whatever goes wrong, the one
+    // message; every key opened is closed.
     void startsViewerOrTellsItIsUnavailable()
     {
-        QFETCH(QByteArray, primary);
-        QFETCH(QByteArray, fallback);
+        QFETCH(Stored, path);
+        QFETCH(Stored, folder);
         QFETCH(QStringList, tested);
-        QFETCH(QString, started);
-        QFETCH(bool, told);
+        QFETCH(QStringList, started);
         FakeRegistry registry;
-        for (const auto &[key, name, value] : {std::tuple(primaryKey, primaryValue, primary),
-                                               std::tuple(fallbackKey, fallbackValue, fallback)}) {
-            if (value == "-")
+        for (const auto &[key, name, value] : {std::tuple(primaryKey, primaryValue, path),
+                                               std::tuple(fallbackKey, fallbackValue, folder)}) {
+            if (value.type < 0)
                 registry.keys[key];
-            else if (value.startsWith('d'))
-                registry.keys[key][name] = {4, value.mid(1).toStdString(), 4};
-            else if (!value.isNull()) // an empty string: a size the registry cannot have stored
-                registry.keys[key][name] = {1, value.toStdString(), std::uint32_t(value.size())};
+            else if (value.type > 0)
+                registry.keys[key][name] = {std::uint32_t(value.type), value.bytes,
+                                            std::uint32_t(value.size < 0 ? int(value.bytes.size()) : value.size)};
         }
         Recorder services;
 
         SysInfoLauncher(registry, services, services, services).StartSysInfo();
 
         QCOMPARE(services.tested, tested);
-        QCOMPARE(services.started, started.isEmpty() ? QStringList() : QStringList{started});
+        QCOMPARE(services.started, started);
+        const bool told = started != QStringList{QString::fromStdString(viewer)} && started != QStringList{inFolder};
         QCOMPARE(services.shown, told ? QStringList{"System Information Is Unavailable At This Time"} : QStringList());
         QVERIFY(registry.allClosed());
     }
@@ -235,29 +202,29 @@ private slots:
         QCOMPARE(installed, found.isEmpty() ? QString() : folder.filePath(found));
     }
 
+    // The one value, named in any case, with its NUL, as a string; a buffer one byte short
+    // is told the size it needs, as Windows tells it.
     void ownRegistryHoldsOnlyThePath()
     {
         QTemporaryDir root;
         QVERIFY(writeProgram(root.filePath("hardinfo"), true));
         ViewerRegistry registry(root.path().toStdString(), {"hardinfo"});
-        const std::string viewer = root.filePath("hardinfo").toStdString();
+        const std::string stored = root.filePath("hardinfo").toStdString() + '\0';
 
         KeyHandle handle = 0;
         QCOMPARE(registry.openKey(hkeyLocalMachine, fallbackKey, 0, handle), FakeRegistry::notFound);
-        QCOMPARE(registry.openKey(0x80000001, primaryKey, 0, handle), FakeRegistry::notFound);
         QCOMPARE(registry.openKey(hkeyLocalMachine, "software\\microsoft\\shared tools\\msinfo", 0, handle),
                  FakeRegistry::success);
-        std::vector<char> buffer(viewer.size() + 1, 'x');
+        std::string buffer(stored.size(), 'x');
         std::uint32_t type = 0, size = std::uint32_t(buffer.size());
-        QCOMPARE(registry.queryValue(handle, "MSINFO", type, buffer, size), FakeRegistry::notFound);
         QCOMPARE(registry.queryValue(handle, "path", type, buffer, size), FakeRegistry::success);
-        QCOMPARE(std::string(buffer.data(), size), viewer + '\0');
+        QCOMPARE(buffer.substr(0, size), stored);
         QCOMPARE(type, 1u); // REG_SZ
-        size = std::uint32_t(viewer.size());
+        size = std::uint32_t(stored.size() - 1);
         QCOMPARE(registry.queryValue(handle, "PATH", type, buffer, size), FakeRegistry::moreData);
-        QCOMPARE(size, std::uint32_t(viewer.size() + 1));
+        QCOMPARE(size, std::uint32_t(stored.size()));
         QCOMPARE(registry.closeKey(handle), FakeRegistry::success);
-        QCOMPARE(registry.queryValue(handle, "PATH", type, buffer, size), FakeRegistry::invalidHandle);
+        QCOMPARE(registry.closeKey(handle), FakeRegistry::invalidHandle);
     }
 };
 
