@@ -72,7 +72,7 @@ private slots:
             QVERIFY(!QCoreApplication::sendEvent(&faulty, &event));
         }
         ::application().setMessageBox(nullptr);
-        QCOMPARE(messages.texts(),
+        QCOMPARE(messages.texts,
                  QStringList({"Команда прервана из-за непредвиденной ошибки (disk on fire). Программа продолжает работу.",
                               "Не хватает памяти для выполнения команды. Команда прервана, программа продолжает работу.",
                               "Команда прервана из-за непредвиденной ошибки. Программа продолжает работу."}));

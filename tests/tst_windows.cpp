@@ -210,7 +210,7 @@ private slots:
         m_shell->endProgram();
         m_sheets.sheet.reset();
         m_shell->start();
-        QCOMPARE(messages().texts().last(), m_sheets.readError.message);
+        QCOMPARE(messages().texts.last(), m_sheets.readError.message);
         QVERIFY(form().isVisible());
         QCOMPARE(m_ended->size(), 2);
     }
@@ -313,7 +313,7 @@ private slots:
         typeText(field(6), QStringLiteral("(правка) "));
         m_sheets.storeError = Error::make(ErrorCode::WriteFailed, QStringLiteral("зендра.xls"));
         find(QStringLiteral("140"));
-        QCOMPARE(messages().texts(), QStringList{m_sheets.storeError->message});
+        QCOMPARE(messages().texts, QStringList{m_sheets.storeError->message});
         QCOMPARE(shownRecord(), 5);
         QCOMPARE(field(6)->text(), QStringLiteral("(правка) Готеривский"));
         QVERIFY(m_shell->form2Exists());
@@ -323,7 +323,7 @@ private slots:
         messages().whileOpen = [&] { openWhileTold = m_shell->openWindowCount(); };
         ageField()->clear();
         find(QString());
-        QCOMPARE(messages().texts().mid(1), QStringList{"Ошибка ввода! Приложение будет закрыто!"});
+        QCOMPARE(messages().texts.mid(1), QStringList{"Ошибка ввода! Приложение будет закрыто!"});
         QCOMPARE(messages().boxes[1].caption, QStringLiteral("сообщение"));
         QCOMPARE(openWhileTold, 2);
         QCOMPARE(m_ended->size(), 1);
@@ -350,7 +350,7 @@ private slots:
         m_sheets.sheet.reset();
         ageField()->clear();
         find(QStringLiteral("140"));
-        QCOMPARE(messages().texts().mid(1), QStringList({m_sheets.readError.message, notFound("140")}));
+        QCOMPARE(messages().texts.mid(1), QStringList({m_sheets.readError.message, notFound("140")}));
         QCOMPARE(m_ended->size(), 0);
     }
 

@@ -41,14 +41,8 @@ class FakeMessageBox final : public MessageBoxService {
 public:
     void show(const QString &text, Icon icon, const QString &caption) override { record({text, icon, caption, false}); }
     bool ask(const QString &text, const QString &caption) override { return record({text, Icon::None, caption, true}); }
-    QStringList texts() const
-    {
-        QStringList all;
-        for (const Box &box : boxes)
-            all.append(box.text);
-        return all;
-    }
     std::vector<Box> boxes;
+    QStringList texts;               // of the boxes, in order
     bool answer = false;             // the user's answer to a question
     std::function<void()> whileOpen; // runs while each box is up
 
@@ -56,6 +50,7 @@ private:
     bool record(const Box &box)
     {
         boxes.push_back(box);
+        texts.append(box.text);
         if (whileOpen)
             whileOpen();
         return answer;
