@@ -22,19 +22,6 @@ using namespace testsupport;
 
 namespace {
 
-// Throws from its event handler, as a faulty event procedure would.
-struct Faulty final : QObject {
-    int kind = 0;
-    bool event(QEvent *) override
-    {
-        if (kind == 0)
-            throw std::runtime_error("disk on fire");
-        if (kind == 1)
-            throw std::bad_alloc();
-        throw 42;
-    }
-};
-
 Application &application()
 {
     return *static_cast<Application *>(QCoreApplication::instance());
@@ -66,11 +53,11 @@ private slots:
     {
         FakeMessageBox messages;
         ::application().setMessageBox(&messages);
-        Faulty faulty;
-        for (faulty.kind = 0; faulty.kind < 3; ++faulty.kind) {
-            QEvent event(QEvent::User);
-            QVERIFY(!QCoreApplication::sendEvent(&faulty, &event));
-        }
+        QObject receiver; // whose event procedures throw, as faulty ones would
+        QMetaObject::invokeMethod(&receiver, [] { throw std::runtime_error("disk on fire"); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&receiver, [] { throw std::bad_alloc(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&receiver, [] { throw 42; }, Qt::QueuedConnection);
+        QCoreApplication::sendPostedEvents(&receiver);
         ::application().setMessageBox(nullptr);
         QCOMPARE(messages.texts,
                  QStringList({"Команда прервана из-за непредвиденной ошибки (disk on fire). Программа продолжает работу.",
