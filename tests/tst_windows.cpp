@@ -270,7 +270,7 @@ private slots:
         QFETCH(bool, answer);
         QFETCH(qsizetype, record);
         QFETCH(QString, message);
-        QPointer<Form2> dialog = &openSearch();
+        openSearch();
         messages().answer = answer;
 
         find(typed);
@@ -290,7 +290,6 @@ private slots:
             QCOMPARE(ageField()->text(), QString());
         } else {
             QCOMPARE(ageField()->text(), typed);
-            QCOMPARE(dialog->criterion(), "[Возраст] = " + typed);
         }
         QCOMPARE(m_ended->size(), 0);
     }
@@ -322,7 +321,7 @@ private slots:
     }
 
     // A main window closed before the search is loaded and shown again with the row; one
-    // gone while the question is open is left alone; without a workbook nothing is found.
+    // gone while the question is open is left alone.
     void searchWithoutTheMainWindow()
     {
         openSearch();
@@ -336,12 +335,6 @@ private slots:
         messages().whileOpen = [this] { delete &form(); };
         find(QStringLiteral("141"));
         QVERIFY(!m_shell->form1Exists() && m_shell->form2Exists());
-
-        messages().whileOpen = nullptr;
-        m_sheets.sheet.reset();
-        ageField()->clear();
-        find(QStringLiteral("140"));
-        QCOMPARE(messages().texts.mid(1), QStringList({m_sheets.readError.message, notFound("140")}));
         QCOMPARE(m_ended->size(), 0);
     }
 
