@@ -18,6 +18,15 @@ using namespace std::string_literals;
 
 namespace {
 
+// A value as the registry holds it: its type (1 REG_SZ, 4 REG_DWORD), the bytes that land in
+// the buffer and the size it says it stored (-1: the size of the bytes). For a test's table,
+// type 0 is no key and -1 the key without the value.
+struct Stored {
+    int type = 0;
+    std::string bytes = {};
+    int size = -1;
+};
+
 // A registry of keys and values in memory that answers as Windows does (its value types and
 // status codes by number) and knows the keys still open.
 class FakeRegistry final : public Registry {
@@ -25,11 +34,6 @@ public:
     using Status = RegistryStatus;
     static constexpr Status success = 0, notFound = 2, invalidHandle = 6, moreData = 234;
 
-    struct Value {
-        std::uint32_t type;         // 1 REG_SZ, 4 REG_DWORD
-        std::string bytes;          // what lands in the buffer
-        std::uint32_t reportedSize; // what the registry says it stored
-    };
     Status openKey(std::uint32_t root, const std::string &subKey, std::uint32_t, KeyHandle &handle) override
     {
         if (root != 0x80000002 || !keys.contains(subKey)) // HKEY_LOCAL_MACHINE
@@ -45,19 +49,20 @@ public:
         const auto value = values.find(valueName);
         if (value == values.end())
             return notFound;
-        type = value->second.type;
-        if (value->second.bytes.size() > std::min<std::size_t>(size, buffer.size())) {
-            size = std::uint32_t(value->second.bytes.size());
+        const Stored &stored = value->second;
+        type = std::uint32_t(stored.type);
+        if (stored.bytes.size() > std::min<std::size_t>(size, buffer.size())) {
+            size = std::uint32_t(stored.bytes.size());
             return moreData;
         }
-        std::memcpy(buffer.data(), value->second.bytes.data(), value->second.bytes.size());
-        size = value->second.reportedSize;
+        std::memcpy(buffer.data(), stored.bytes.data(), stored.bytes.size());
+        size = std::uint32_t(stored.size < 0 ? int(stored.bytes.size()) : stored.size);
         return success;
     }
     Status closeKey(KeyHandle handle) override { return m_open.erase(handle) == 1 ? success : invalidHandle; }
     bool allClosed() const { return m_open.empty(); }
 
-    std::map<std::string, std::map<std::string, Value>> keys;
+    std::map<std::string, std::map<std::string, Stored>> keys;
 
 private:
     std::map<KeyHandle, std::string> m_open;
@@ -66,14 +71,6 @@ private:
 
 const std::string viewer = "C:\\Tools\\viewer.exe";
 const QString inFolder = "C:\\Msinfo\\MSINFO32.EXE";
-
-// What the registry holds under a name: type 0 no key, -1 the key without the value; a size
-// of -1 is the size of the bytes.
-struct Stored {
-    int type = 0;
-    std::string bytes = {};
-    int size = -1;
-};
 
 struct Recorder final : FileTest, ProcessStarter, MessageShower {
     std::string existingFileName(const std::string &path) const override
@@ -133,7 +130,6 @@ private slots:
         row("no value: the folder's viewer", noValue, msinfo, {inFolder}, {inFolder});
         row("a folder without the viewer", noKey, {1, "C:\\Empty"}, {"C:\\Empty\\MSINFO32.EXE"}, none);
         row("neither key", noKey, noKey, none, none);
-        row("a folder key without the value", noKey, noValue, none, none);
         row("a starter that throws", {1, "throws"}, msinfo, none, {"throws"});
     }
     // The value as Windows stores it: a string up to the size reported, without the NUL
@@ -151,8 +147,7 @@ private slots:
             if (value.type < 0)
                 registry.keys[key];
             else if (value.type > 0)
-                registry.keys[key][name] = {std::uint32_t(value.type), value.bytes,
-                                            std::uint32_t(value.size < 0 ? int(value.bytes.size()) : value.size)};
+                registry.keys[key][name] = value;
         }
         Recorder services;
 
