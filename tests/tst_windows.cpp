@@ -180,7 +180,7 @@ private slots:
 
     // Ending the program unloads the other windows first, then the main window, which stores
     // its typing as it goes; typing the workbook refuses, kept by the user, keeps the main
-    // window and the program. The next use loads the main window afresh.
+    // window and the program.
     void endingTheProgram()
     {
         start({permian});
@@ -198,11 +198,6 @@ private slots:
         QVERIFY(!m_shell->form1Exists());
         QCOMPARE(m_sheets.stores, QStringList({"0|0:1251,902", "0|0:1251,902"}));
         QCOMPARE(m_ended->size(), 1);
-
-        m_shell->form1();
-        QCOMPARE(m_sheets.reads, 2);
-        QVERIFY(m_shell->endProgram());
-        QCOMPARE(m_ended->size(), 2);
     }
 
     // The ages are the bases of the intervals: an age between two of them lies in the
@@ -254,7 +249,6 @@ private slots:
         QTest::addColumn<QString>("message");  // the start of the one message; empty: none
         QTest::newRow("the first of two rows") << "140" << false << qsizetype(1) << "";
         QTest::newRow("a decimal comma, blanks") << " 0,01 " << false << qsizetype(3) << "";
-        QTest::newRow("the interval offered, Да") << "141" << true << qsizetype(0) << offer("141", "берриасский ярус (145–140 млн. лет)");
         QTest::newRow("the interval offered, Нет") << "141" << false << qsizetype(5) << offer("141", "берриасский ярус (145–140 млн. лет)");
         QTest::newRow("nothing to offer") << "-5" << true << qsizetype(5) << notFound("-5");
         QTest::newRow("no number") << "сто сорок" << true << qsizetype(5) << "Неверное условие поиска";

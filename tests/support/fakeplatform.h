@@ -59,11 +59,7 @@ private:
 
 class FakePrinter final : public WindowPrinter {
 public:
-    ServiceResult print(QWidget &clientArea) override
-    {
-        printed.append(clientArea.objectName());
-        return {};
-    }
+    ServiceResult print(QWidget &clientArea) override { printed.append(clientArea.objectName()); return {}; }
     QStringList printed;
 };
 
@@ -105,10 +101,10 @@ public:
     Result<std::vector<Cell>> store(const QString &, const SheetTable &, qsizetype record,
                                     const std::vector<CellEdit> &edits) override
     {
-        QStringList texts = {QString::number(record)};
+        QString text = QString::number(record);
         for (const CellEdit &edit : edits)
-            texts.append(QString::number(edit.column) + QLatin1Char(':') + edit.text);
-        stores.append(texts.join(QLatin1Char('|')));
+            text += QStringLiteral("|%1:%2").arg(edit.column).arg(edit.text);
+        stores.append(text);
         if (storeError)
             return std::unexpected(*storeError);
         std::vector<Cell> row;
@@ -123,11 +119,7 @@ public:
     {
         return orbelant::findFirst(table, criterion, from);
     }
-    std::unique_ptr<WorkbookLockFile> markOpen(const QString &) override
-    {
-        ++marks;
-        return nullptr;
-    }
+    std::unique_ptr<WorkbookLockFile> markOpen(const QString &) override { ++marks; return nullptr; }
 
     std::optional<SheetTable> sheet; // none: the workbook cannot be opened
     Error readError = Error::make(ErrorCode::FileMissing, QStringLiteral("зендра.xls"));
