@@ -9,8 +9,8 @@
 
 #include <QMessageBox>
 #include <QPrinter>
-#include <QProcess>
 #include <QPushButton>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -162,8 +162,7 @@ private slots:
         QVERIFY(signal(SIGXFSZ, SIG_IGN) != SIG_ERR && getrlimit(RLIMIT_FSIZE, &limit) == 0);
         const rlimit small = {100, limit.rlim_max};
         setrlimit(RLIMIT_FSIZE, &small);
-        Windows1251CodePage codePage;
-        const ServiceResult appended = AppendingTextFile(codePage).appendLine(path, {QString(200, u'ж')});
+        const ServiceResult appended = FakePlatform().textFile.appendLine(path, {QString(200, u'ж')});
         setrlimit(RLIMIT_FSIZE, &limit);
         QVERIFY(!appended);
         QCOMPARE(QFileInfo(path).size(), 0);

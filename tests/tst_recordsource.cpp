@@ -131,9 +131,8 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(int, expected);
         QFETCH(bool, lastResult);
-        m_sheets.sheet = numberedRows(qMax(rows, 0));
-        if (rows < 0)
-            m_sheets.sheet.reset();
+        if (rows >= 0)
+            m_sheets.sheet = numberedRows(rows);
         m_data->Refresh();
         m_messages = FakeMessageBox();
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <vector>
 
 using namespace orbelant::sysinfo;
 using namespace std::string_literals;
