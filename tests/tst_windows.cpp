@@ -1,6 +1,6 @@
 // The windows through the shell: what each command of the main window does, the line saved
-// to info.dat byte for byte, the age search and what it tells when no row has the age, the
-// About box, one instance of each window, and the end of the program with its last window.
+// to info.dat byte for byte, the age search and what it tells when no row has the age, one
+// instance of each window, and the end of the program with its last window.
 
 #include "agesearch.h"
 #include "datacontrol.h"
