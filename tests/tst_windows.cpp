@@ -117,7 +117,7 @@ private slots:
         const QStringList items = {"find", "print", "save", "refresh", "avtor", "exit"};
         for (int i = 0; i < 12; ++i) {
             if (i > 0)
-                init();
+                init(); // a fresh shell and working folder for each
             const QString control = i < 6 ? items[i] : QStringLiteral("Command%1").arg(i - 5);
             QVERIFY(start({permian, permian}).Data1().MoveLast());
             run(control.toLatin1().constData());
