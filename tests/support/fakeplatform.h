@@ -41,14 +41,8 @@ class FakeMessageBox final : public MessageBoxService {
 public:
     void show(const QString &text, Icon icon, const QString &caption) override { record({text, icon, caption, false}); }
     bool ask(const QString &text, const QString &caption) override { return record({text, Icon::None, caption, true}); }
-    QStringList texts() const
-    {
-        QStringList all;
-        for (const Box &box : boxes)
-            all.append(box.text);
-        return all;
-    }
     std::vector<Box> boxes;
+    QStringList texts;               // of the boxes, in order
     bool answer = false;             // the user's answer to a question
     std::function<void()> whileOpen; // runs while each box is up
 
@@ -56,6 +50,7 @@ private:
     bool record(const Box &box)
     {
         boxes.push_back(box);
+        texts.append(box.text);
         if (whileOpen)
             whileOpen();
         return answer;
@@ -64,13 +59,8 @@ private:
 
 class FakePrinter final : public WindowPrinter {
 public:
-    ServiceResult print(QWidget &clientArea) override
-    {
-        printed.append(clientArea.objectName());
-        return refusal ? ServiceResult(std::unexpected(*refusal)) : ServiceResult();
-    }
+    ServiceResult print(QWidget &clientArea) override { printed.append(clientArea.objectName()); return {}; }
     QStringList printed;
-    std::optional<QString> refusal;
 };
 
 struct FakePlatform {
@@ -103,18 +93,18 @@ inline SheetTable makeTable(const QList<QStringList> &rows,
 // the real criterion engine.
 class FakeSheetAccess final : public SheetAccess {
 public:
-    Result<SheetTable> read(const QString &path, const QString &sheetName) override
+    Result<SheetTable> read(const QString &, const QString &) override
     {
-        reads.append(path + QLatin1Char('|') + sheetName);
+        ++reads;
         return sheet ? Result<SheetTable>(*sheet) : std::unexpected(readError);
     }
     Result<std::vector<Cell>> store(const QString &, const SheetTable &, qsizetype record,
                                     const std::vector<CellEdit> &edits) override
     {
-        QStringList texts = {QString::number(record)};
+        QString text = QString::number(record);
         for (const CellEdit &edit : edits)
-            texts.append(QString::number(edit.column) + QLatin1Char(':') + edit.text);
-        stores.append(texts.join(QLatin1Char('|')));
+            text += QStringLiteral("|%1:%2").arg(edit.column).arg(edit.text);
+        stores.append(text);
         if (storeError)
             return std::unexpected(*storeError);
         std::vector<Cell> row;
@@ -129,17 +119,13 @@ public:
     {
         return orbelant::findFirst(table, criterion, from);
     }
-    std::unique_ptr<WorkbookLockFile> markOpen(const QString &) override
-    {
-        ++marks;
-        return nullptr;
-    }
+    std::unique_ptr<WorkbookLockFile> markOpen(const QString &) override { ++marks; return nullptr; }
 
     std::optional<SheetTable> sheet; // none: the workbook cannot be opened
     Error readError = Error::make(ErrorCode::FileMissing, QStringLiteral("зендра.xls"));
     std::optional<Error> storeError; // set: every store is refused with it
     QStringList stores;              // "record|column:text|…" of every store
-    QStringList reads;               // "path|sheet" of every read
+    int reads = 0;                   // workbooks read
     int marks = 0;                   // workbooks marked open for office programs
 };
 
