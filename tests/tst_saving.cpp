@@ -1,6 +1,7 @@
 // Saving beside other programs: one save at a time across processes, office lock files,
 // read-only workbooks, the file's attributes, and a reason for every refusal.
 
+#include "ole/compounddocument.h"
 #include "ole/officelocks.h"
 #include "testsupport.h"
 #include "workbook.h"
@@ -26,7 +27,7 @@ constexpr qsizetype StageColumn = 5; // Ярус
 QString copySample(const QString &folder)
 {
     const QString path = QDir(folder).filePath(QStringLiteral("зендра.xls"));
-    QFile::copy(testsupport::sourceDir() + QStringLiteral("/sample/зендра.xls"), path);
+    QFile::copy(QStringLiteral(ORBELANT_SOURCE_DIR "/sample/зендра.xls"), path);
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     return path;
 }
@@ -296,6 +297,21 @@ private slots:
         QCOMPARE(refused, sameRow ? 1 : 0);
         for (int i = 0; i < records.size() && !sameRow; ++i)
             QCOMPARE(stageOf(path, records[i] - 1), QStringLiteral("правка %1").arg(i));
+    }
+
+    // A save reads the file again to build the new one, and refuses when another program
+    // replaced it meanwhile; the file is left as that program wrote it.
+    void refusesToSaveOverAFileChangedSinceItWasRead()
+    {
+        QTemporaryDir dir;
+        const QString path = copySample(dir.path());
+        const auto document = CompoundDocument::open(path);
+        QVERIFY(document && document->saveWithWorkbookStream(path, document->workbookStream()));
+        const QByteArray other = testsupport::readAll(path).left(4096);
+        QVERIFY(testsupport::writeBytes(path, other));
+        const auto refused = document->saveWithWorkbookStream(path, document->workbookStream());
+        QVERIFY(!refused && refused.error().code == ErrorCode::ChangedOnDisk);
+        QCOMPARE(testsupport::readAll(path), other);
     }
 
     // The tool stores what it is given, a byte order mark and blanks included, finds a

@@ -426,7 +426,7 @@ def check_dbcell(pos, data, block_start, block_rows, rows_with_cells, by_pos, fa
 
 
 def check(stream):
-    problems, counts = [], {"labelsst": 0}
+    problems, counts = [], {"labelsst": 0, "workbook_bytes": len(stream)}
     recs = records(stream)
     if any(rid == 0x002F for _, rid, _ in recs):
         return ["encrypted"], counts
