@@ -12,18 +12,12 @@ class NumberTextTest : public QObject {
 private slots:
     // Shortest text with a decimal comma, which reads back as the same number; an empty
     // text in the table: only the reading back is checked. (Workbooks' own numbers, dates,
-    // booleans and errors are read in the reader tests.)
+    // booleans and errors are read against xlrd in the write-back tests.)
     void formatsShortestWithComma_data()
     {
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("text");
-        QTest::newRow("small fraction") << 0.0117 << "0,0117";
-        QTest::newRow("negative") << -3.5 << "-3,5";
-        QTest::newRow("large integer, no grouping") << 4567000.0 << "4567000";
         QTest::newRow("binary fraction needs 17 digits") << 0.1 + 0.2 << "0,30000000000000004";
-        QTest::newRow("very small") << 1e-7 << "1E-07";
-        QTest::newRow("very large") << 1.5e20 << "1,5E+20";
-        QTest::newRow("zero") << 0.0 << "0";
         for (double v : {251.902, 1e-300, 1.7976931348623157e308, -0.000123, 123456789.125})
             QTest::newRow(qPrintable(QString::number(v, 'g', 17))) << v << QString();
     }
@@ -59,26 +53,18 @@ private slots:
     void cellTexts_data()
     {
         QTest::addColumn<Cell>("cell");
-        QTest::addColumn<bool>("from1904");
         QTest::addColumn<QString>("text");
         const auto date = [](double serial) { return Cell::makeNumber(serial, true); };
-        QTest::newRow("empty") << Cell() << false << "";
-        QTest::newRow("false") << Cell::makeBoolean(false) << false << "ЛОЖЬ";
-        QTest::newRow("#ДЕЛ/0!") << Cell::makeError(0x07) << false << "#ДЕЛ/0!";
-        QTest::newRow("date 1900") << date(45000) << false << "15.03.2023";
-        QTest::newRow("date 1904") << date(45000 - 1462) << true << "15.03.2023";
-        QTest::newRow("date with time") << date(45000.5) << false << "15.03.2023 12:00:00";
-        QTest::newRow("before the fictitious leap day") << date(59) << false << "28.02.1900";
-        QTest::newRow("after it") << date(61) << false << "01.03.1900";
-        QTest::newRow("time rounds up to next day") << date(45000.9999999) << false << "16.03.2023";
-        QTest::newRow("negative date shows number") << date(-1) << false << "-1";
+        QTest::newRow("#ДЕЛ/0!") << Cell::makeError(0x07) << "#ДЕЛ/0!";
+        QTest::newRow("before the fictitious leap day") << date(59) << "28.02.1900";
+        QTest::newRow("time rounds up to next day") << date(45000.9999999) << "16.03.2023";
+        QTest::newRow("negative date shows number") << date(-1) << "-1";
     }
     void cellTexts()
     {
         QFETCH(Cell, cell);
-        QFETCH(bool, from1904);
         QFETCH(QString, text);
-        QCOMPARE(cellText(cell, from1904 ? DateSystem::From1904 : DateSystem::From1900), text);
+        QCOMPARE(cellText(cell, DateSystem::From1900), text);
     }
 };
 

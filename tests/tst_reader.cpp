@@ -3,6 +3,7 @@
 // on purpose. Every worksheet of the shared corpus is read against xlrd in tst_writeback.
 
 #include "biff/records.h"
+#include "ole/compounddocument.h"
 #include "ole/workbookstream.h"
 #include "testsupport.h"
 #include "workbook.h"
@@ -26,19 +27,21 @@ namespace {
 const QString Sheet = QStringLiteral("Эры");
 const QString EraText = QStringLiteral("Эра\tНачало, млн лет\tУтверждено\nКайнозой\t66\t02.01.1990\nМезозой\t251,902\t\n");
 
-// A container whose root holds a Workbook and `siblings` empty streams, each linked as the
-// right sibling of the one before: a chain as deep as it is long.
-QByteArray chainedContainer(int siblings)
+// A container whose root holds an empty Workbook stream and `count` more entries: empty
+// streams, each the right sibling of the one before (a tree as deep as it is long), or
+// storages, each inside the one before.
+QByteArray chainedContainer(int count, bool nested = false)
 {
     const quint32 none = 0xFFFFFFFF, endOfChain = 0xFFFFFFFE;
     QByteArray directory;
-    for (int i = -1; i <= siblings; ++i) {
+    for (int i = -1; i <= count; ++i) {
         QByteArray entry = utf16Name(i < 0 ? QStringLiteral("Root Entry") : i == 0 ? QStringLiteral("Workbook") : QStringLiteral("S%1").arg(i));
         const auto nameBytes = static_cast<quint16>(entry.size());
         entry.append(64 - entry.size(), '\0');
         putU16(entry, nameBytes);
-        entry.append(i < 0 ? char(5) : char(2)).append(char(1));
-        for (quint32 link : {none, i >= 0 && i < siblings ? quint32(i + 2) : none, i < 0 ? 1u : none})
+        entry.append(i < 0 ? char(5) : i > 0 && nested ? char(1) : char(2)).append(char(1));
+        const quint32 next = i >= 0 && i < count ? quint32(i + 2) : none;
+        for (quint32 link : {none, i == 0 || !nested ? next : none, i < 0 ? 1u : i > 0 && nested ? next : none})
             putU32(entry, link);
         entry.append(36, '\0');
         putU32(entry, endOfChain);
@@ -62,78 +65,51 @@ QByteArray chainedContainer(int siblings)
 
 enum class PathKind { File, Missing, Directory, Unreadable };
 
-// A record of the stream: id, where its header stands, its data's length.
-struct RecordRef {
-    quint16 id = 0;
-    qsizetype position = -1, length = 0;
-    qsizetype data() const { return position + 4; }
-    qsizetype end() const { return position + 4 + length; }
-};
-
-// The `nth` record with `id` (0 = the first); position -1 when there is none.
-RecordRef findRecord(const QByteArray &stream, quint16 id, int nth = 0)
-{
-    ByteReader reader(stream);
-    while (reader.remaining() >= 4) {
-        const qsizetype position = reader.position();
-        const RecordRef found{reader.u16(), position, reader.u16()};
-        if ((found.id == 0 && found.length == 0) || found.length > reader.remaining())
-            break;
-        reader.skip(found.length);
-        if (found.id == id && nth-- == 0)
-            return found;
-    }
-    return {};
-}
-
-QByteArray record(quint16 id, const QByteArray &data)
+// Little-endian 16-bit values.
+QByteArray u16s(std::initializer_list<int> values)
 {
     QByteArray bytes;
-    putU16(bytes, id);
-    putU16(bytes, static_cast<quint16>(data.size()));
-    return bytes + data;
+    for (int v : values)
+        putU16(bytes, static_cast<quint16>(v));
+    return bytes;
 }
 
-QByteArray cellStart(quint16 row, quint16 column)
+QByteArray record(quint16 id, const QByteArray &data) { return u16s({id, int(data.size())}) + data; }
+
+// Where the `nth` record with `id` (0 = the first) starts, -1 when there is none; its data
+// starts 4 bytes on.
+qsizetype findRecord(const QByteArray &s, quint16 id, int nth = 0)
 {
-    QByteArray data;
-    for (quint16 v : {row, column, quint16(0x0F)})
-        putU16(data, v);
-    return data;
+    for (qsizetype at = 0; at + 4 <= s.size(); at += 4 + ByteReader(s.mid(at + 2, 2)).u16())
+        if (ByteReader(s.mid(at, 2)).u16() == id && nth-- == 0)
+            return at;
+    return -1;
 }
 
-QByteArray numberCell(quint16 row, quint16 column, double value)
+qsizetype recordEnd(const QByteArray &s, quint16 id) { return findRecord(s, id) + 4 + ByteReader(s.mid(findRecord(s, id) + 2, 2)).u16(); }
+
+QByteArray numberCell(int row, int column, double value)
 {
-    QByteArray data = cellStart(row, column);
+    QByteArray data = u16s({row, column, 15});
     putF64(data, value);
     return record(Id::Number, data);
 }
 
-// A FORMULA whose cached result is not a number: type 0 string, 1 boolean, 2 error.
-QByteArray formulaCell(quint8 resultType, quint8 payload)
-{
-    QByteArray data = cellStart(2, 2);
-    data.append(char(resultType)).append('\0').append(char(payload)).append(3, '\0').append(2, '\xFF').append(8, '\0');
-    return record(Id::Formula, data);
-}
+// A FORMULA in C3 whose cached result is not a number: type 0 string, 1 boolean, 2 error.
+QByteArray formulaCell(int resultType, int payload) { return record(Id::Formula, u16s({2, 2, 15, resultType, payload, 0, 0xFFFF, 0, 0, 0, 0})); }
 
-QByteArray stringRecord(quint16 declaredLength, const QByteArray &latin1)
-{
-    QByteArray data;
-    putU16(data, declaredLength);
-    return record(Id::String, data + '\0' + latin1);
-}
+QByteArray stringRecord(int declaredLength, const QByteArray &latin1) { return record(Id::String, u16s({declaredLength}) + '\0' + latin1); }
 
-void setLength(QByteArray &s, quint16 id, quint16 length) { setU16(s, findRecord(s, id).position + 2, length); }
+void setLength(QByteArray &s, quint16 id, quint16 length) { setU16(s, findRecord(s, id) + 2, length); }
 
 // New records go before the sheet's EOF.
-void insertInSheet(QByteArray &s, const QByteArray &records) { s.insert(findRecord(s, Id::Eof, 1).position, records); }
+void insertInSheet(QByteArray &s, const QByteArray &records) { s.insert(findRecord(s, Id::Eof, 1), records); }
 
 // Cuts a record's data to its first `keep` bytes.
 void shorten(QByteArray &s, quint16 id, qsizetype keep)
 {
-    const RecordRef found = findRecord(s, id);
-    s.replace(found.position, found.end() - found.position, record(id, s.mid(found.data(), keep)));
+    const qsizetype at = findRecord(s, id);
+    s.replace(at, recordEnd(s, id) - at, record(id, s.mid(at + 4, keep)));
 }
 
 using Damage = std::function<void(QByteArray &)>;
@@ -254,6 +230,18 @@ private slots:
         QCOMPARE(readAll(path), bytes);
     }
 
+    // Storages nested 32 deep are copied into a new container; one deeper, the copy is refused.
+    void storageNesting()
+    {
+        for (int depth : {32, 33}) {
+            const auto document = CompoundDocument::fromBytes(chainedContainer(depth, true), QStringLiteral("вложенная.xls"));
+            QVERIFY2(document, document ? "" : qPrintable(document.error().message));
+            const auto copy = document->withWorkbookStream(m_era);
+            QCOMPARE(bool(copy), depth == 32);
+            QVERIFY(copy || copy.error().code == ErrorCode::Damaged);
+        }
+    }
+
     // Over 7 MiB: the container's allocation table is listed past the header's 109 sectors.
     // A sheet is named as the workbook names it, in any case, with or without the $ that
     // means the whole sheet.
@@ -285,54 +273,54 @@ private slots:
         // Framing and the first BOF
         row("empty stream", [](QByteArray &s) { s.clear(); }, damaged);
         row("cut inside the first record header", [](QByteArray &s) { s.truncate(3); }, error(ErrorCode::Damaged, "обрывается"));
-        row("ends before the sheet's EOF", [](QByteArray &s) { s.truncate(findRecord(s, Id::Eof, 1).position); }, era);
+        row("ends before the sheet's EOF", [](QByteArray &s) { s.truncate(findRecord(s, Id::Eof, 1)); }, era);
         row("record length past the end", [](QByteArray &s) { setLength(s, Id::Number, quint16(s.size())); }, damaged);
         row("record length over 8224", [](QByteArray &s) { setLength(s, Id::Xf, 8225); }, damaged);
-        row("only the globals BOF", [](QByteArray &s) { s.truncate(findRecord(s, Id::Bof).end()); }, error(ErrorCode::SheetMissing));
-        row("no BOF first", [](QByteArray &s) { s.remove(0, findRecord(s, Id::Bof).end()); }, damaged);
+        row("only the globals BOF", [](QByteArray &s) { s.truncate(recordEnd(s, Id::Bof)); }, error(ErrorCode::SheetMissing));
+        row("no BOF first", [](QByteArray &s) { s.remove(0, recordEnd(s, Id::Bof)); }, damaged);
         row("BIFF5 in the first BOF", [](QByteArray &s) { setU16(s, 4, Biff5Version); }, error(ErrorCode::OldFormat));
-        row("BIFF5 in the sheet's BOF only", [](QByteArray &s) { setU16(s, findRecord(s, Id::Bof, 1).data(), Biff5Version); }, era);
+        row("BIFF5 in the sheet's BOF only", [](QByteArray &s) { setU16(s, findRecord(s, Id::Bof, 1) + 4, Biff5Version); }, era);
         row("BIFF4 BOF id", [](QByteArray &s) { setU16(s, 0, Id::Bof4); }, error(ErrorCode::OldFormat));
         row("first BOF of a worksheet", [](QByteArray &s) { setU16(s, 6, BofWorksheet); }, damaged);
         row("first BOF of two bytes", [](QByteArray &s) { shorten(s, Id::Bof, 2); }, damaged);
         row("FILEPASS before damaged records", [](QByteArray &s) { setLength(s, Id::Xf, 9000);
-            s.insert(findRecord(s, Id::Bof).end(), record(Id::FilePass, QByteArray::fromHex("010001000000")));
+            s.insert(recordEnd(s, Id::Bof), record(Id::FilePass, QByteArray::fromHex("010001000000")));
         }, error(ErrorCode::Encrypted));
         // BOUNDSHEET: a wrong position is repaired by the sheets' order
-        row("sheet position past the end", [](QByteArray &s) { setU32(s, findRecord(s, Id::BoundSheet).data(), 0xFFFFFFF0u); }, era);
+        row("sheet position past the end", [](QByteArray &s) { setU32(s, findRecord(s, Id::BoundSheet) + 4, 0xFFFFFFF0u); }, era);
         row("sheet position inside a record",
-            [](QByteArray &s) { setU32(s, findRecord(s, Id::BoundSheet).data(), quint32(findRecord(s, Id::Bof, 1).position + 2)); }, era);
-        row("globals without EOF", [](QByteArray &s) { s.remove(findRecord(s, Id::Eof).position, 4); }, era);
-        row("globals without EOF to the end", [](QByteArray &s) { s.truncate(findRecord(s, Id::Eof).position); }, damaged);
-        row("sheet of a chart", [](QByteArray &s) { s[findRecord(s, Id::BoundSheet).data() + 5] = 2; }, error(ErrorCode::NotWorksheet));
-        row("sheet name longer than its record", [](QByteArray &s) { s[findRecord(s, Id::BoundSheet).data() + 6] = char(200); }, damaged);
+            [](QByteArray &s) { setU32(s, findRecord(s, Id::BoundSheet) + 4, quint32(findRecord(s, Id::Bof, 1) + 2)); }, era);
+        row("globals without EOF", [](QByteArray &s) { s.remove(findRecord(s, Id::Eof), 4); }, era);
+        row("globals without EOF to the end", [](QByteArray &s) { s.truncate(findRecord(s, Id::Eof)); }, damaged);
+        row("sheet of a chart", [](QByteArray &s) { s[findRecord(s, Id::BoundSheet) + 9] = 2; }, error(ErrorCode::NotWorksheet));
+        row("sheet name longer than its record", [](QByteArray &s) { s[findRecord(s, Id::BoundSheet) + 10] = char(200); }, damaged);
         // Shared strings
-        row("SST claims 4 billion strings", [](QByteArray &s) { setU32(s, findRecord(s, Id::Sst).data() + 4, 0xFFFFFFFFu); }, era);
-        row("SST holds fewer strings than the cells use", [](QByteArray &s) { setU32(s, findRecord(s, Id::Sst).data() + 4, 2); }, damaged);
+        row("SST claims 4 billion strings", [](QByteArray &s) { setU32(s, findRecord(s, Id::Sst) + 8, 0xFFFFFFFFu); }, era);
+        row("SST holds fewer strings than the cells use", [](QByteArray &s) { setU32(s, findRecord(s, Id::Sst) + 8, 2); }, damaged);
         row("SST shorter than its counts", [](QByteArray &s) { shorten(s, Id::Sst, 5); }, damaged);
         row("long strings across CONTINUE", [](QByteArray &) {},
             table(QStringLiteral("Текст\n%1\n%2\nЦ\n").arg(QString(6000, u'A'), QString(6000, u'B'))), true);
-        row("string past the last CONTINUE", [](QByteArray &s) { setU16(s, findRecord(s, Id::Continue).end() - 5, 0xFFFF); }, damaged, true);
-        row("string past a record that is no CONTINUE", [](QByteArray &s) { setU16(s, findRecord(s, Id::Continue).position, Id::ExtSst); },
+        row("string past the last CONTINUE", [](QByteArray &s) { setU16(s, recordEnd(s, Id::Continue) - 5, 0xFFFF); }, damaged, true);
+        row("string past a record that is no CONTINUE", [](QByteArray &s) { setU16(s, findRecord(s, Id::Continue), Id::ExtSst); },
             damaged, true);
-        row("16-bit string split inside a character", [](QByteArray &s) { setU16(s, findRecord(s, Id::Sst).data() + 8, 4107); }, damaged, true);
-        row("LABELSST one past the last string", [](QByteArray &s) { setU32(s, findRecord(s, Id::LabelSst).data() + 6, 5); }, damaged);
+        row("16-bit string split inside a character", [](QByteArray &s) { setU16(s, findRecord(s, Id::Sst) + 12, 4107); }, damaged, true);
+        row("LABELSST one past the last string", [](QByteArray &s) { setU32(s, findRecord(s, Id::LabelSst) + 10, 5); }, damaged);
         row("LABELSST without its index", [](QByteArray &s) { shorten(s, Id::LabelSst, 6); }, damaged);
         // Cells
         row("MULRK of one cell cut short", [](QByteArray &s) { shorten(s, Id::MulRk, 10); }, damaged);
-        row("MULRK past column 255", [](QByteArray &s) { setU16(s, findRecord(s, Id::MulRk).data() + 2, 255); }, damaged);
-        row("MULRK's last column disagrees", [](QByteArray &s) { setU16(s, findRecord(s, Id::MulRk).end() - 2, 200); }, era);
-        row("date cell holding NaN", [](QByteArray &s) { setU32(s, findRecord(s, Id::MulRk).data() + 12, 0x7FF80000u); },
+        row("MULRK past column 255", [](QByteArray &s) { setU16(s, findRecord(s, Id::MulRk) + 6, 255); }, damaged);
+        row("MULRK's last column disagrees", [](QByteArray &s) { setU16(s, recordEnd(s, Id::MulRk) - 2, 200); }, era);
+        row("date cell holding NaN", [](QByteArray &s) { setU32(s, findRecord(s, Id::MulRk) + 16, 0x7FF80000u); },
             table(QString(EraText).replace(QStringLiteral("02.01.1990"), QStringLiteral("#ЧИСЛО!"))));
         row("cell in column 256", [](QByteArray &s) { insertInSheet(s, numberCell(1, 256, 7)); }, damaged);
         row("cells over 8 million", [](QByteArray &s) { insertInSheet(s, numberCell(65535, 255, 7)); }, error(ErrorCode::TooLarge));
         row("NUMBER without its value", [](QByteArray &s) { shorten(s, Id::Number, 10); }, damaged);
-        row("RK without its value", [](QByteArray &s) { insertInSheet(s, record(Id::Rk, cellStart(2, 2).left(8))); }, damaged);
-        row("BOOLERR of row and column only", [](QByteArray &s) { insertInSheet(s, record(Id::BoolErr, cellStart(2, 2).left(4))); }, damaged);
+        row("RK without its value", [](QByteArray &s) { insertInSheet(s, record(Id::Rk, u16s({2, 2, 15}).left(8))); }, damaged);
+        row("BOOLERR of row and column only", [](QByteArray &s) { insertInSheet(s, record(Id::BoolErr, u16s({2, 2}))); }, damaged);
         row("LABEL longer than its record",
-            [](QByteArray &s) { insertInSheet(s, record(Id::Label, cellStart(2, 2) + QByteArray::fromHex("400000") + "abc")); },
+            [](QByteArray &s) { insertInSheet(s, record(Id::Label, u16s({2, 2, 15}) + QByteArray::fromHex("400000") + "abc")); },
             damaged);
-        row("LABEL", [](QByteArray &s) { insertInSheet(s, record(Id::Label, cellStart(2, 2) + QByteArray::fromHex("030000") + "abc")); },
+        row("LABEL", [](QByteArray &s) { insertInSheet(s, record(Id::Label, u16s({2, 2, 15}) + QByteArray::fromHex("030000") + "abc")); },
             table(withLastCell(QStringLiteral("abc"))));
         row("formula text in its STRING", [](QByteArray &s) { insertInSheet(s, formulaCell(0, 0) + stringRecord(3, "Mel")); },
             table(withLastCell(QStringLiteral("Mel"))));
@@ -344,7 +332,7 @@ private slots:
         row("formula boolean", [](QByteArray &s) { insertInSheet(s, formulaCell(1, 1)); }, table(withLastCell(QStringLiteral("ИСТИНА"))));
         row("formula empty text", [](QByteArray &s) { insertInSheet(s, formulaCell(3, 0)); }, era);
         row("formula cut inside its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 12))); }, damaged);
-        row("cells of an embedded chart are passed over", [](QByteArray &s) { QByteArray chartBof = s.mid(findRecord(s, Id::Bof, 1).data(), 16);
+        row("cells of an embedded chart are passed over", [](QByteArray &s) { QByteArray chartBof = s.mid(findRecord(s, Id::Bof, 1) + 4, 16);
             setU16(chartBof, 2, 0x0020);
             insertInSheet(s, record(Id::Bof, chartBof) + numberCell(5, 5, 1) + record(Id::Eof, {}));
         }, era);
