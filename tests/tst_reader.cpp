@@ -35,17 +35,14 @@ QByteArray chainedContainer(int count, bool nested = false)
     const quint32 none = 0xFFFFFFFF, endOfChain = 0xFFFFFFFE;
     QByteArray directory;
     for (int i = -1; i <= count; ++i) {
-        QByteArray entry = utf16Name(i < 0 ? QStringLiteral("Root Entry") : i == 0 ? QStringLiteral("Workbook") : QStringLiteral("S%1").arg(i));
-        const auto nameBytes = static_cast<quint16>(entry.size());
-        entry.append(64 - entry.size(), '\0');
-        putU16(entry, nameBytes);
-        entry.append(i < 0 ? char(5) : i > 0 && nested ? char(1) : char(2)).append(char(1));
+        QByteArray entry(EntrySize, '\0');
+        setName(entry, 0, i < 0 ? QStringLiteral("Root Entry") : i == 0 ? QStringLiteral("Workbook") : QStringLiteral("S%1").arg(i));
+        entry[TypeAt] = i < 0 ? char(5) : i > 0 && nested ? char(1) : char(2);
+        entry[TypeAt + 1] = 1; // black
         const quint32 next = i >= 0 && i < count ? quint32(i + 2) : none;
-        for (quint32 link : {none, i == 0 || !nested ? next : none, i < 0 ? 1u : i > 0 && nested ? next : none})
-            putU32(entry, link);
-        entry.append(36, '\0');
-        putU32(entry, endOfChain);
-        directory += entry + QByteArray(8, '\0');
+        for (auto [at, link] : {std::pair{68, none}, {RightSiblingAt, i == 0 || !nested ? next : none}, {76, i < 0 ? 1u : i > 0 && nested ? next : none}, {116, endOfChain}})
+            setU32(entry, at, link);
+        directory += entry;
     }
     directory.append((512 - directory.size() % 512) % 512, '\0');
     const auto directorySectors = quint32(directory.size() / 512), tableSectors = (directorySectors + 127) / 128 + 1;

@@ -85,13 +85,8 @@ inline QString tableText(const orbelant::SheetTable &table)
 // place. Offsets are those of a 128-byte directory entry.
 constexpr qsizetype EntrySize = 128, NameLengthAt = 64, TypeAt = 66, RightSiblingAt = 72, ClassIdAt = 80, SizeAt = 120;
 
-inline QByteArray utf16Name(const QString &name)
-{
-    QByteArray bytes;
-    for (QChar c : name)
-        orbelant::putU16(bytes, c.unicode());
-    return bytes + QByteArray(2, '\0');
-}
+// A directory entry's name: UTF-16 (this test runs little-endian) with its terminating zero.
+inline QByteArray utf16Name(const QString &name) { return QByteArray(reinterpret_cast<const char *>(name.utf16()), 2 * name.size() + 2); }
 
 // Where the entry named `name` starts, or -1.
 inline qsizetype entryOffset(const QByteArray &file, const QString &name)

@@ -42,7 +42,6 @@ QUIET = open(os.devnull, "w")
 def make(description, out_path):
     book = xlwt.Workbook(encoding="utf-8")
     book.dates_1904 = bool(description.get("date1904"))
-    styles = {}
     for sheet_description in description["sheets"]:
         sheet = book.add_sheet(sheet_description["name"], cell_overwrite_ok=True)
         for r, row in enumerate(sheet_description.get("rows", [])):
@@ -50,7 +49,7 @@ def make(description, out_path):
                 if isinstance(cell, dict):
                     value = datetime.datetime.strptime(cell["date"], "%Y-%m-%d") if "date" in cell else float(cell["number"])
                     number_format = cell.get("format", "DD.MM.YYYY" if "date" in cell else "General")
-                    sheet.write(r, c, value, styles.setdefault(number_format, xlwt.easyxf(num_format_str=number_format)))
+                    sheet.write(r, c, value, xlwt.easyxf(num_format_str=number_format))
                 elif cell is not None:
                     sheet.write(r, c, cell)
         for r in sheet_description.get("styled", []):
@@ -461,9 +460,7 @@ def check(stream):
 
 
 def report(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    result = {}
+    data, result = open(path, "rb").read(), {}
     try:
         result["entries"], stream = entries(data)
         result["problems"], result["counts"] = check(stream)
