@@ -7,47 +7,24 @@ using namespace orbelant;
 
 Q_DECLARE_METATYPE(orbelant::Cell)
 
+// Numbers typed into cells and criteria, numbers and dates shown. What the write-back and
+// criterion tests already show (a decimal point or comma, blanks around, signs and exponents,
+// the workbooks' own numbers, dates, booleans and errors) is not repeated here.
 class NumberTextTest : public QObject {
     Q_OBJECT
 private slots:
-    // Shortest text with a decimal comma, which reads back as the same number; an empty
-    // text in the table: only the reading back is checked. (Workbooks' own numbers, dates,
-    // booleans and errors are read against xlrd in the write-back tests.)
-    void formatsShortestWithComma_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("binary fraction needs 17 digits") << 0.1 + 0.2 << "0,30000000000000004";
-        for (double v : {251.902, 1e-300, 1.7976931348623157e308, -0.000123, 123456789.125})
-            QTest::newRow(qPrintable(QString::number(v, 'g', 17))) << v << QString();
-    }
+    // The shortest text with a decimal comma that reads back as the same number.
     void formatsShortestWithComma()
     {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        if (!text.isEmpty())
-            QCOMPARE(formatNumber(value), text);
-        QCOMPARE(parseNumberText(formatNumber(value)), std::optional<double>(value));
+        QCOMPARE(formatNumber(0.1 + 0.2), QStringLiteral("0,30000000000000004"));
+        for (double value : {0.1 + 0.2, 251.902, 1e-300, 1.7976931348623157e308, -0.000123, 123456789.125})
+            QCOMPARE(parseNumberText(formatNumber(value)), std::optional<double>(value));
     }
 
-    void parsesTypedNumbers_data()
+    void refusesWhatIsNoNumber()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<std::optional<double>>("value");
-        const std::optional<double> none;
-        QTest::newRow("comma") << "0,01" << std::optional(0.01);
-        QTest::newRow("point") << "0.01" << std::optional(0.01);
-        QTest::newRow("blanks around") << "  140 \t" << std::optional(140.0);
-        QTest::newRow("sign and exponent") << "-1,5e3" << std::optional(-1500.0);
-        QTest::newRow("leading separator") << ",5" << std::optional(0.5);
-        for (const char *refused : {"", "   ", "140 млн", "1,2,3", "1 000", "1e999", "1e", "0x10"})
-            QTest::newRow(refused) << QString::fromUtf8(refused) << none;
-    }
-    void parsesTypedNumbers()
-    {
-        QFETCH(QString, text);
-        QFETCH(std::optional<double>, value);
-        QCOMPARE(parseNumberText(text), value);
+        for (const char *text : {"", "1e", "1e999", "1,2,3", "140 млн", "0x10"})
+            QVERIFY2(!parseNumberText(QString::fromUtf8(text)), text);
     }
 
     void cellTexts_data()
