@@ -71,17 +71,14 @@ def in_blocks(stream):
     in place."""
     recs = [(rid, data) for _, rid, data in records(stream)]
     ends = [i for i, (rid, _) in enumerate(recs) if rid == EOF]
-    book, sheets = recs[:ends[0] + 1], [recs[a + 1:b + 1] for a, b in zip(ends, ends[1:])]
-    position, starts = sum(4 + len(data) for _, data in book), []
-    for sheet in sheets:
-        starts.append(position)
-        position += len(lay_out(sheet, 0))
-    out, n = b"", 0
-    for rid, data in book:
-        if rid == BOUNDSHEET:
-            data, n = struct.pack("<I", starts[n]) + data[4:], n + 1
-        out += record(rid, data)
-    return out + b"".join(lay_out(sheet, start) for sheet, start in zip(sheets, starts))
+    book, laid = recs[:ends[0] + 1], []
+    position = sum(4 + len(data) for _, data in book)
+    for a, b in zip(ends, ends[1:]):  # a sheet's length does not depend on where it starts
+        laid.append((position, lay_out(recs[a + 1:b + 1], position)))
+        position += len(laid[-1][1])
+    starts = iter(start for start, _ in laid)
+    return b"".join(record(rid, struct.pack("<I", next(starts)) + data[4:] if rid == BOUNDSHEET else data) for rid, data in book) + \
+        b"".join(sheet for _, sheet in laid)
 
 
 def lay_out(sheet, start):
