@@ -158,36 +158,26 @@ private slots:
 
     // 100 levels of parentheses and NOT are read, one more is refused; so are 10,000
     // characters, with a message quoting only the start.
-    void limits_data()
+    void limits()
     {
-        QTest::addColumn<QString>("atLimit");
-        QTest::addColumn<QString>("beyond");
-        QTest::addColumn<int>("record");
-        QTest::addColumn<QString>("words");
-        const QString age = QStringLiteral("[Возраст] = 66");
-        for (const auto &[open, close] : {std::pair{"(", ")"}, {"NOT NOT ", ""}, {"(NOT NOT ", ")"}}) {
-            const auto deepest = int(100 / (QString::fromLatin1(open).count(u'(') + QString::fromLatin1(open).count(QLatin1String("NOT"))));
-            const auto nested = [&](int n) { return QString::fromLatin1(open).repeated(n) + age + QString::fromLatin1(close).repeated(n); };
-            QTest::newRow(open) << nested(deepest) << nested(deepest + 1) << 6 << QStringLiteral("глубже 100");
-        }
         QString chain = QStringLiteral("[Возраст] = 3,6"); // a flat OR chain, evaluated without recursion per term
         while (chain.size() < 9990)
             chain.prepend(QStringLiteral("[Возраст] = 1 OR "));
         chain += QString(10000 - chain.size(), u' ');
-        QTest::newRow("length") << chain << chain + u' ' << 8 << QStringLiteral("длиннее 10 000 знаков");
-    }
-    void limits()
-    {
-        QFETCH(QString, atLimit);
-        QFETCH(QString, beyond);
-        QFETCH(int, record);
-        QFETCH(QString, words);
-        const auto found = findFirst(stages(), atLimit);
-        QVERIFY2(found.has_value(), found ? "" : qPrintable(found.error().message));
-        QCOMPARE(found->value_or(-1), qsizetype(record));
-        const auto refused = findFirst(stages(), beyond);
-        QVERIFY(!refused && refused.error().code == ErrorCode::BadCriterion);
-        QVERIFY2(refused.error().message.contains(words) && refused.error().message.size() < 400, qPrintable(refused.error().message));
+        std::vector<std::tuple<QString, QString, int, QString>> cases{{chain, chain + u' ', 8, QStringLiteral("длиннее 10 000 знаков")}};
+        for (const auto &[open, close] : {std::pair{"(", ")"}, {"NOT NOT ", ""}, {"(NOT NOT ", ")"}}) {
+            const auto deepest = int(100 / (QString::fromLatin1(open).count(u'(') + QString::fromLatin1(open).count(QLatin1String("NOT"))));
+            const auto nested = [&](int n) { return QString::fromLatin1(open).repeated(n) + QStringLiteral("[Возраст] = 66") + QString::fromLatin1(close).repeated(n); };
+            cases.emplace_back(nested(deepest), nested(deepest + 1), 6, QStringLiteral("глубже 100"));
+        }
+        for (const auto &[atLimit, beyond, record, words] : cases) {
+            const auto found = findFirst(stages(), atLimit);
+            QVERIFY2(found.has_value(), found ? "" : qPrintable(found.error().message));
+            QCOMPARE(found->value_or(-1), qsizetype(record));
+            const auto refused = findFirst(stages(), beyond);
+            QVERIFY(!refused && refused.error().code == ErrorCode::BadCriterion);
+            QVERIFY2(refused.error().message.contains(words) && refused.error().message.size() < 400, qPrintable(refused.error().message));
+        }
     }
 
     // The shortest text with a decimal comma that reads back as the same number.

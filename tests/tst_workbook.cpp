@@ -129,10 +129,7 @@ struct Outcome {
 Outcome table(const QString &text) { return {text}; }
 Outcome error(ErrorCode code, const QString &words = {}) { return {std::nullopt, code, words}; }
 
-QString withLastCell(const QString &value)
-{
-    return QStringLiteral("Эра\tНачало, млн лет\tУтверждено\nКайнозой\t66\t02.01.1990\nМезозой\t251,902\t%1\n").arg(value);
-}
+QString withLastCell(const QString &value) { return QString(EraText).replace(QStringLiteral("\t\n"), u'\t' + value + u'\n'); }
 
 
 
