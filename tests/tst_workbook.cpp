@@ -26,7 +26,6 @@ using namespace testsupport;
 
 namespace {
 
-
 const QString Sheet = QStringLiteral("Эры");
 const char *const EraWorkbook = R"({"sheets": [{"name": "Эры", "rows": [["Эра", "Начало, млн лет", "Утверждено"],
     ["Кайнозой", 66.0, {"date": "1990-01-02"}], ["Мезозой", 251.902, null]]}]})";
@@ -130,8 +129,6 @@ Outcome table(const QString &text) { return {text}; }
 Outcome error(ErrorCode code, const QString &words = {}) { return {std::nullopt, code, words}; }
 
 QString withLastCell(const QString &value) { return QString(EraText).replace(QStringLiteral("\t\n"), u'\t' + value + u'\n'); }
-
-
 
 struct Edit {
     qsizetype record;
