@@ -62,9 +62,7 @@ inline bool makeWorkbooks(const QJsonObject &byPath) { return oracle(QStringLite
 inline QJsonObject oracleReport(const QStringList &paths)
 {
     const auto report = oracle(QStringLiteral("report"), paths);
-    if (report.exitCode != 0)
-        qWarning("xls_oracle.py: %s", report.err.constData());
-    return QJsonDocument::fromJson(report.out).object();
+    return report.exitCode == 0 ? QJsonDocument::fromJson(report.out).object() : QJsonObject{{"xls_oracle.py", QString::fromUtf8(report.err)}};
 }
 
 // A table in the line format of `orbelant-xls dump` and of xls_oracle.py's tables.

@@ -7,7 +7,8 @@ Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
 
   xls_oracle.py make                   writes workbooks with xlwt from JSON on stdin:
       {"OUT.xls": {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows":
-       [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]],
+       [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"},
+       {"formula": "B1*2"}]],
        "styled": [3]}]}, ...}  ("blocks": rows in blocks with INDEX and DBCELL records, as
        Excel writes them; "styled": rows with a ROW record of their own, without cells)
   xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
@@ -46,7 +47,9 @@ def make(description, out_path):
         sheet = book.add_sheet(sheet_description["name"], cell_overwrite_ok=True)
         for r, row in enumerate(sheet_description.get("rows", [])):
             for c, cell in enumerate(row):
-                if isinstance(cell, dict):
+                if isinstance(cell, dict) and "formula" in cell:
+                    sheet.write(r, c, xlwt.Formula(cell["formula"]))
+                elif isinstance(cell, dict):
                     value = datetime.datetime.strptime(cell["date"], "%Y-%m-%d") if "date" in cell else float(cell["number"])
                     number_format = cell.get("format", "DD.MM.YYYY" if "date" in cell else "General")
                     sheet.write(r, c, value, xlwt.easyxf(num_format_str=number_format))
