@@ -21,7 +21,7 @@ SheetTable stages()
     const auto n = [](double v) { return Cell::makeNumber(v); };
     const auto t = [](const char *text) { return Cell::makeText(QString::fromUtf8(text)); };
     const Cell e;
-    SheetTable table = SheetTable::fromCells(
+    return SheetTable::fromCells(
         {QStringLiteral("Возраст"), QStringLiteral("Ярус"), QStringLiteral("Органический мир"), QStringLiteral("Примечание"), QStringLiteral("Дата")},
         {/* 0 */ n(201.3), t("Геттангский"), t("Аммониты"), e, e,
          /* 1 */ n(0.01), t("Голоцен"), t("Человек"), e, e,
@@ -32,8 +32,6 @@ SheetTable stages()
          /* 6 */ n(66), t("Маастрихтский"), t("Динозавры"), n(66), e,
          /* 7 */ n(2.58), t("Гелазский"), t("Мамонты"), t("д'Орбиньи"), Cell::makeNumber(45000, true),
          /* 8 */ n(3.6), t("Пьяченцский"), t("Мамонты"), t("он сказал \"да\""), e});
-    table.sheetName = QStringLiteral("Лист1");
-    return table;
 }
 
 } // namespace

@@ -182,10 +182,7 @@ QJsonObject blocksWorkbook()
                                   QJsonObject{{"name", "Полные"}, {"rows", full}}}}};
 }
 
-int countOf(const QJsonValue &report, const char *key)
-{
-    return report[QStringLiteral("counts")][QLatin1String(key)].toInt();
-}
+int countOf(const QJsonValue &report, const char *key) { return report[QStringLiteral("counts")][QLatin1String(key)].toInt(); }
 
 } // namespace
 
@@ -211,10 +208,7 @@ private slots:
                                {m_dir.filePath(QStringLiteral("large.xls")), sheet(large)},
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
                                {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()}}));
-        const auto streamOf = [&](const char *name) {
-            const auto stream = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name);
-            return stream ? stream->bytes : QByteArray();
-        };
+        const auto streamOf = [&](const char *name) { return readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name).value_or(WorkbookStream{}).bytes; };
         m_era = streamOf("era.xls");
         m_long = streamOf("long.xls");
         QVERIFY(!m_era.isEmpty() && !m_long.isEmpty());
@@ -328,6 +322,18 @@ private slots:
         row("SST shorter than its counts", [](QByteArray &s) { shorten(s, Id::Sst, 5); }, damaged);
         row("long strings across CONTINUE", [](QByteArray &) {},
             table(QStringLiteral("Текст\n%1\n%2\nЦ\n").arg(QString(6000, u'A'), QString(6000, u'B'))), Target::LongStream);
+        // The record holding the length of the 6000 Bs cut after the length's first byte: the
+        // next CONTINUE then starts inside a string's header, with no flags byte of its own.
+        row("string header split by CONTINUE", [](QByteArray &s) {
+            const qsizetype split = s.indexOf(QByteArray("\x70\x17\x00" "B", 4)) + 1; // 6000 and 8-bit
+            const auto length = [&](qsizetype at) { return ByteReader(s.mid(at + 2, 2)).u16(); };
+            qsizetype holder = 0;
+            while (holder + 4 + length(holder) < split)
+                holder += 4 + length(holder);
+            const qsizetype next = holder + 4 + length(holder), end = next + 4 + length(next);
+            s.replace(split, end - split, record(Id::Continue, s.mid(split, next - split) + s.mid(next + 5, end - next - 5)));
+            setU16(s, holder + 2, quint16(split - holder - 4));
+        }, table(QStringLiteral("Текст\n%1\n%2\nЦ\n").arg(QString(6000, u'A'), QString(6000, u'B'))), Target::LongStream);
         row("string past the last CONTINUE", [](QByteArray &s) { setU16(s, recordEnd(s, Id::Continue) - 5, 0xFFFF); }, damaged, Target::LongStream);
         row("string past a record that is no CONTINUE", [](QByteArray &s) { setU16(s, findRecord(s, Id::Continue), Id::ExtSst); },
             damaged, Target::LongStream);
@@ -435,8 +441,7 @@ private slots:
             fields[expected[0].split(u'\t').indexOf(edit.column)] = edit.shown;
             expected[edit.record + 1] = fields.join(u'\t');
         }
-        if (scenario.unchanged)
-            QCOMPARE(readAll(scenario.file), scenario.before);
+        QVERIFY(!scenario.unchanged || readAll(scenario.file) == scenario.before);
 
         // xlrd finds the new values and everything else as it was; so does our reader.
         const QJsonObject tablesBefore = before[QStringLiteral("tables")].toObject(), tablesAfter = after[QStringLiteral("tables")].toObject();

@@ -21,10 +21,7 @@ inline QString corpusDir()
     return dir.exists() ? dir.absolutePath() : QString();
 }
 
-struct ProcessResult {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 
 inline ProcessResult run(const QString &program, const QStringList &arguments, const QByteArray &input = {})
 {
