@@ -320,8 +320,8 @@ def check_strings(recs, globals_end, problems, counts):
             continue
         per_bucket = struct.unpack_from("<H", data, 0)[0]
         buckets = (len(data) - 2) // 8
-        if per_bucket == 0 or buckets < (len(starts) + per_bucket - 1) // per_bucket:
-            problems.append("EXTSST has %d buckets of %d for %d strings" % (buckets, per_bucket, len(starts)))
+        if per_bucket == 0 or (len(data) - 2) % 8 or buckets < (len(starts) + per_bucket - 1) // per_bucket:
+            problems.append("EXTSST of %d bytes has %d buckets of %d for %d strings" % (len(data), buckets, per_bucket, len(starts)))
             continue
         for b in range(buckets):
             at, within = struct.unpack_from("<IH", data, 2 + 8 * b)
