@@ -1,8 +1,9 @@
 #pragma once
-// Helpers shared by the engine tests: where the shared corpus is, files as bytes, and the
-// independent Python tools (xlwt makes workbooks, xlrd and a checker of our own read what
-// we wrote: tests/support/xls_oracle.py).
+// Helpers shared by the engine tests: where the shared corpus is, files as bytes, compound-file
+// directory entries patched in place, and the independent Python tools (xlwt makes workbooks,
+// xlrd and a checker of our own read what we wrote: tests/support/xls_oracle.py).
 
+#include "bytereader.h"
 #include "sheettable.h"
 
 #include <QDir>
@@ -20,12 +21,7 @@ inline QString corpusDir()
     return dir.exists() ? dir.absolutePath() : QString();
 }
 
-inline QString sourceDir() { return QStringLiteral(ORBELANT_SOURCE_DIR); }
-
-struct ProcessResult {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+struct ProcessResult { int exitCode = -1; QByteArray out, err; };
 
 inline ProcessResult run(const QString &program, const QStringList &arguments, const QByteArray &input = {})
 {
@@ -51,21 +47,19 @@ inline bool writeBytes(const QString &path, const QByteArray &bytes)
 }
 
 // xls_oracle.py with Debian's Python, which has xlrd and xlwt.
-inline ProcessResult oracle(const QStringList &arguments, const QByteArray &input = {})
+inline ProcessResult oracle(const QString &mode, const QStringList &paths, const QByteArray &input = {})
 {
-    return run(QStringLiteral("/usr/bin/python3"), QStringList{sourceDir() + QStringLiteral("/tests/support/xls_oracle.py")} + arguments, input);
+    return run(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(ORBELANT_SOURCE_DIR "/tests/support/xls_oracle.py"), mode} + paths, input);
 }
 
 // Workbooks written by xlwt: {"OUT.xls": {"sheets": [...], "blocks": bool}, ...}.
-inline bool makeWorkbooks(const QJsonObject &byPath) { return oracle({QStringLiteral("make")}, QJsonDocument(byPath).toJson()).exitCode == 0; }
+inline bool makeWorkbooks(const QJsonObject &byPath) { return oracle(QStringLiteral("make"), {}, QJsonDocument(byPath).toJson()).exitCode == 0; }
 
 // What the independent reader and checker see in each file, by path.
 inline QJsonObject oracleReport(const QStringList &paths)
 {
-    const auto report = oracle(QStringList{QStringLiteral("report")} + paths);
-    if (report.exitCode != 0)
-        qWarning("xls_oracle.py: %s", report.err.constData());
-    return QJsonDocument::fromJson(report.out).object();
+    const auto report = oracle(QStringLiteral("report"), paths);
+    return report.exitCode == 0 ? QJsonDocument::fromJson(report.out).object() : QJsonObject{{"xls_oracle.py", QString::fromUtf8(report.err)}};
 }
 
 // A table in the line format of `orbelant-xls dump` and of xls_oracle.py's tables.
@@ -80,6 +74,51 @@ inline QString tableText(const orbelant::SheetTable &table)
         lines.append(fields.join(u'\t'));
     }
     return lines.join(u'\n') + u'\n';
+}
+
+// Directory entries of a compound file from xlwt (its directory is one sector), patched in
+// place. Offsets are those of a 128-byte directory entry.
+constexpr qsizetype EntrySize = 128, NameLengthAt = 64, TypeAt = 66, RightSiblingAt = 72, ClassIdAt = 80, SizeAt = 120;
+
+// A directory entry's name: UTF-16 (this test runs little-endian) with its terminating zero.
+inline QByteArray utf16Name(const QString &name) { return QByteArray(reinterpret_cast<const char *>(name.utf16()), 2 * name.size() + 2); }
+
+// Where the entry named `name` starts, or -1.
+inline qsizetype entryOffset(const QByteArray &file, const QString &name)
+{
+    const QByteArray wanted = utf16Name(name);
+    for (qsizetype at = 512; at + EntrySize <= file.size(); at += EntrySize)
+        if (file.mid(at, wanted.size()) == wanted && orbelant::ByteReader(file.mid(at + NameLengthAt, 2)).u16() == wanted.size())
+            return at;
+    return -1;
+}
+
+inline void setName(QByteArray &file, qsizetype at, const QString &name)
+{
+    const QByteArray bytes = utf16Name(name);
+    file.replace(at, 64, bytes + QByteArray(64 - bytes.size(), '\0'));
+    orbelant::setU16(file, at + NameLengthAt, static_cast<quint16>(bytes.size()));
+}
+
+inline void renameEntry(QByteArray &file, const QString &from, const QString &to) { setName(file, entryOffset(file, from), to); }
+
+// Copies the Workbook entry into the first free entry under another name, linked in as the
+// Workbook's right sibling; `storageClassId` makes it an empty storage with that class id.
+inline void addEntry(QByteArray &file, const QString &name, const QByteArray &storageClassId = {})
+{
+    const qsizetype workbook = entryOffset(file, QStringLiteral("Workbook"));
+    const qsizetype directory = 512 + qsizetype(orbelant::ByteReader(file.mid(48, 4)).u32()) * 512;
+    qsizetype at = directory;
+    while (file[at + TypeAt] != 0)
+        at += EntrySize;
+    file.replace(at, EntrySize, file.mid(workbook, EntrySize));
+    setName(file, at, name);
+    orbelant::setU32(file, workbook + RightSiblingAt, static_cast<quint32>((at - directory) / EntrySize));
+    if (!storageClassId.isEmpty()) {
+        file[at + TypeAt] = 1;
+        file.replace(at + ClassIdAt, 16, storageClassId);
+        file.replace(at + 116, 8, QByteArray(8, '\0')); // start sector and size
+    }
 }
 
 } // namespace testsupport

@@ -7,7 +7,8 @@ Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
 
   xls_oracle.py make                   writes workbooks with xlwt from JSON on stdin:
       {"OUT.xls": {"date1904": false, "blocks": false, "sheets": [{"name": "Лист1", "rows":
-       [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"}]],
+       [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"},
+       {"formula": "B1*2"}]],
        "styled": [3]}]}, ...}  ("blocks": rows in blocks with INDEX and DBCELL records, as
        Excel writes them; "styled": rows with a ROW record of their own, without cells)
   xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
@@ -42,15 +43,16 @@ QUIET = open(os.devnull, "w")
 def make(description, out_path):
     book = xlwt.Workbook(encoding="utf-8")
     book.dates_1904 = bool(description.get("date1904"))
-    styles = {}
     for sheet_description in description["sheets"]:
         sheet = book.add_sheet(sheet_description["name"], cell_overwrite_ok=True)
         for r, row in enumerate(sheet_description.get("rows", [])):
             for c, cell in enumerate(row):
-                if isinstance(cell, dict):
+                if isinstance(cell, dict) and "formula" in cell:
+                    sheet.write(r, c, xlwt.Formula(cell["formula"]))
+                elif isinstance(cell, dict):
                     value = datetime.datetime.strptime(cell["date"], "%Y-%m-%d") if "date" in cell else float(cell["number"])
                     number_format = cell.get("format", "DD.MM.YYYY" if "date" in cell else "General")
-                    sheet.write(r, c, value, styles.setdefault(number_format, xlwt.easyxf(num_format_str=number_format)))
+                    sheet.write(r, c, value, xlwt.easyxf(num_format_str=number_format))
                 elif cell is not None:
                     sheet.write(r, c, cell)
         for r in sheet_description.get("styled", []):
@@ -72,17 +74,14 @@ def in_blocks(stream):
     in place."""
     recs = [(rid, data) for _, rid, data in records(stream)]
     ends = [i for i, (rid, _) in enumerate(recs) if rid == EOF]
-    book, sheets = recs[:ends[0] + 1], [recs[a + 1:b + 1] for a, b in zip(ends, ends[1:])]
-    position, starts = sum(4 + len(data) for _, data in book), []
-    for sheet in sheets:
-        starts.append(position)
-        position += len(lay_out(sheet, 0))
-    out, n = b"", 0
-    for rid, data in book:
-        if rid == BOUNDSHEET:
-            data, n = struct.pack("<I", starts[n]) + data[4:], n + 1
-        out += record(rid, data)
-    return out + b"".join(lay_out(sheet, start) for sheet, start in zip(sheets, starts))
+    book, laid = recs[:ends[0] + 1], []
+    position = sum(4 + len(data) for _, data in book)
+    for a, b in zip(ends, ends[1:]):  # a sheet's length does not depend on where it starts
+        laid.append((position, lay_out(recs[a + 1:b + 1], position)))
+        position += len(laid[-1][1])
+    starts = iter(start for start, _ in laid)
+    return b"".join(record(rid, struct.pack("<I", next(starts)) + data[4:] if rid == BOUNDSHEET else data) for rid, data in book) + \
+        b"".join(sheet for _, sheet in laid)
 
 
 def lay_out(sheet, start):
@@ -321,8 +320,8 @@ def check_strings(recs, globals_end, problems, counts):
             continue
         per_bucket = struct.unpack_from("<H", data, 0)[0]
         buckets = (len(data) - 2) // 8
-        if per_bucket == 0 or buckets < (len(starts) + per_bucket - 1) // per_bucket:
-            problems.append("EXTSST has %d buckets of %d for %d strings" % (buckets, per_bucket, len(starts)))
+        if per_bucket == 0 or (len(data) - 2) % 8 or buckets < (len(starts) + per_bucket - 1) // per_bucket:
+            problems.append("EXTSST of %d bytes has %d buckets of %d for %d strings" % (len(data), buckets, per_bucket, len(starts)))
             continue
         for b in range(buckets):
             at, within = struct.unpack_from("<IH", data, 2 + 8 * b)
@@ -426,7 +425,7 @@ def check_dbcell(pos, data, block_start, block_rows, rows_with_cells, by_pos, fa
 
 
 def check(stream):
-    problems, counts = [], {"labelsst": 0}
+    problems, counts = [], {"labelsst": 0, "workbook_bytes": len(stream)}
     recs = records(stream)
     if any(rid == 0x002F for _, rid, _ in recs):
         return ["encrypted"], counts
@@ -461,9 +460,7 @@ def check(stream):
 
 
 def report(path):
-    with open(path, "rb") as f:
-        data = f.read()
-    result = {}
+    data, result = open(path, "rb").read(), {}
     try:
         result["entries"], stream = entries(data)
         result["problems"], result["counts"] = check(stream)
