@@ -197,13 +197,6 @@ class RunningProgram:
         box = self.find(name, role, within).queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
         pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
 
-    def choose(self, menu, item):
-        """Opens `menu` of the menu bar with the mouse and clicks `item` in it."""
-        self.click(menu, pyatspi.ROLE_MENU_ITEM)
-        entry = self.find(item, pyatspi.ROLE_MENU_ITEM, self.find(menu, pyatspi.ROLE_MENU_ITEM))
-        poll(lambda: entry.getState().contains(pyatspi.STATE_SHOWING), STEP_TIMEOUT, lambda: "no menu %s" % menu)
-        self.click(item, pyatspi.ROLE_MENU_ITEM, self.find(menu, pyatspi.ROLE_MENU_ITEM))
-
     def replace_text(self, field_name, new_text, within=None):
         """Focuses the field, selects all with Ctrl+A and types `new_text` key by key."""
         field = self.find(field_name, pyatspi.ROLE_TEXT, within)

@@ -58,15 +58,14 @@ def console_text(output):
     return output.replace(b"\r\n", b"\n").decode("utf-8")
 
 
-def xlrd_table(path, sheet):
+def xlrd_table(path, sheet=None):
+    """The sheet (else the first) as xlrd reads it, its name and the BIFF version; None when xlrd refuses."""
     _, book = xls_oracle.open_book(pathlib.Path(path).read_bytes())
-    return xls_oracle.table_text(book.sheet_by_name(sheet), book.datemode)
-
-
-def first_sheet(path):
-    """The first sheet's name and the BIFF version as xlrd reads them; None when it refuses."""
-    _, book = xls_oracle.open_book(path.read_bytes())
-    return (book.sheet_names()[0], book.biff_version) if book else (None, None)
+    if book is None:
+        return None, None, None
+    sheet = sheet or book.sheet_names()[0]
+    table = xls_oracle.table_text(book.sheet_by_name(sheet), book.datemode) if book.biff_version == 80 else None
+    return table, sheet, book.biff_version
 
 
 def entries_beside_the_workbook(path):
@@ -95,8 +94,7 @@ def windows_named(title):
 
 
 def geometry(window):
-    values = dict(line.split("=") for line in subprocess.run(
-        ["xdotool", "getwindowgeometry", "--shell", window], capture_output=True, text=True).stdout.split())
+    values = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", window))
     return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
 
@@ -131,7 +129,7 @@ class WorkbookTool(unittest.TestCase):
         self.assertGreater(stored, 30, "workbooks stored into")
 
     def check_workbook(self, book, copy):
-        sheet, version = first_sheet(book)
+        expected, sheet, version = xlrd_table(book)
         dumped = tool("dump", book, sheet or "Лист1")
         if version != 80 or book.parent.name == "bad":
             # Older than Excel 97, encrypted, damaged or refused by xlrd: read, or refused with a message.
@@ -139,7 +137,6 @@ class WorkbookTool(unittest.TestCase):
             self.assertTrue(dumped.returncode == 0 or dumped.stderr.strip())
             return 0
         self.assertEqual(dumped.returncode, 0, console_text(dumped.stderr))
-        expected = xlrd_table(book, sheet)
         self.assertEqual(console_text(dumped.stdout), expected)
 
         lines = expected.split("\n")
@@ -162,7 +159,7 @@ class WorkbookTool(unittest.TestCase):
             return 0
         record[column] = "1234,5"
         lines[1] = "\t".join(record)
-        self.assertEqual(xlrd_table(copy, sheet), "\n".join(lines))
+        self.assertEqual(xlrd_table(copy, sheet)[0], "\n".join(lines))
         self.assertEqual(entries_beside_the_workbook(copy), entries_beside_the_workbook(book))
         return 1
 
@@ -190,7 +187,7 @@ class Program(unittest.TestCase):
         self.log.close()
 
     def record(self, number):
-        return [field.replace("\\n", "\n") for field in xlrd_table(self.workbook, "Лист1").split("\n")[number].split("\t")]
+        return [field.replace("\\n", "\n") for field in xlrd_table(self.workbook)[0].split("\n")[number].split("\t")]
 
     def stored_stage(self):
         """Ярус of record 1, or None while the workbook is being replaced: wine's ReplaceFileW
