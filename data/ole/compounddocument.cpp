@@ -4,7 +4,6 @@
 #include "filereplace.h"
 #include "workbookstream.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QHashFunctions>
 
@@ -47,6 +46,19 @@ QByteArray digestOf(QByteArrayView bytes)
     return QByteArray::number(bytes.size()) + ':' + QByteArray::number(quint64(qHash(bytes, 0)), 16);
 }
 
+// The whole file in a buffer of exactly its size (one grown while reading would take a
+// third more).
+Result<QByteArray> readWholeFile(const QString &path, const QString &displayName)
+{
+    auto file = FileBytes::open(path, displayName, MaxFileBytes);
+    if (!file)
+        return std::unexpected(file.error());
+    QByteArray bytes(file->size(), Qt::Uninitialized);
+    if (!file->readInto(0, bytes.data(), bytes.size()))
+        return fail(ErrorCode::FileUnreadable, displayName);
+    return bytes;
+}
+
 } // namespace
 
 CompoundDocument::CompoundDocument(std::unique_ptr<Private> state) : d(std::move(state)) {}
@@ -61,23 +73,11 @@ Result<CompoundDocument> CompoundDocument::open(const QString &path)
 {
     const QFileInfo info(path);
     const QString displayName = info.fileName().isEmpty() ? path : info.fileName();
-    if (!info.exists())
-        return fail(ErrorCode::FileMissing, displayName);
-    if (info.isDir())
-        return fail(ErrorCode::FileUnreadable, displayName);
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(ErrorCode::FileUnreadable, displayName);
-    if (file.size() > MaxFileBytes)
-        return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    // Exactly the size the file has: a buffer grown while reading would take a third more.
-    const qint64 size = file.size();
-    QByteArray bytes(size, Qt::Uninitialized);
-    if (file.read(bytes.data(), size) != size || file.error() != QFileDevice::NoError)
-        return fail(ErrorCode::FileUnreadable, displayName);
-    const QByteArray digest = digestOf(bytes);
-    auto document = fromBytes(std::move(bytes), displayName);
+    auto bytes = readWholeFile(path, displayName);
+    if (!bytes)
+        return std::unexpected(bytes.error());
+    const QByteArray digest = digestOf(*bytes);
+    auto document = fromBytes(std::move(*bytes), displayName);
     if (!document)
         return document;
     // A large workbook is held once, as its Workbook stream: the file is read again when
@@ -117,12 +117,11 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
         return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
     QByteArray reread;
     if (d->fileBytes.isEmpty() && !d->path.isEmpty()) {
-        QFile file(d->path);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(ErrorCode::FileUnreadable, d->displayName);
-        reread.resize(file.size());
-        if (file.read(reread.data(), reread.size()) != reread.size() || file.error() != QFileDevice::NoError)
-            return fail(ErrorCode::FileUnreadable, d->displayName);
+        auto bytes = readWholeFile(d->path, d->displayName);
+        if (!bytes) // a file grown past the limit has changed; any other failure leaves it unread
+            return fail(bytes.error().code == ErrorCode::TooLarge ? ErrorCode::ChangedOnDisk : ErrorCode::FileUnreadable,
+                        d->displayName);
+        reread = std::move(*bytes);
         if (digestOf(reread) != d->fileDigest)
             return fail(ErrorCode::ChangedOnDisk, d->displayName);
     }
