@@ -150,7 +150,8 @@ struct Scenario {
 const char *const ScaleWorkbook = R"({"sheets": [{"name": "Лист1", "rows": [
     ["Возраст", "Система", "Ярус", "Органический мир", "Примечание"], [0.0117, "Четвертичная", "Гренландский", "Мамонты вымирают."],
     [2.58, "Четвертичная", "Гелазский", null], [null], [140, "Меловая", "Берриасский", "Первые цветковые?"],
-    [140, "Меловая", "Повтор", "Тот же возраст."], [7, 8, 9, null, {"formula": "A7*2"}]]}, {"name": "Другой", "rows": [["Лист"], [1]]}]})";
+    [140, "Меловая", "Повтор", "Тот же возраст."], [7, 8, 9, null, {"formula": "A7*2"}],
+    [8, {"blank": "0.0"}, {"blank": "0.0"}, {"blank": "0.0"}]]}, {"name": "Другой", "rows": [["Лист"], [1]]}]})";
 
 // Sheets whose used range, header, numbers and dates are awkward.
 const char *const ShapesWorkbook = R"({"sheets": [
@@ -454,6 +455,12 @@ private slots:
             QCOMPARE(tableText(*ours), wanted);
             for (const Edit &edit : scenario.edits)
                 QVERIFY(sheet != scenario.sheet || !edit.kind || ours->cell(edit.record, ours->columnIndex(edit.column)).kind == *edit.kind);
+            // Every cell keeps its format, blank ones included, but those edited.
+            QJsonObject formatsBefore = before[QStringLiteral("formats")][sheet].toObject(), formatsAfter = after[QStringLiteral("formats")][sheet].toObject();
+            for (const Edit &edit : sheet == scenario.sheet ? scenario.edits : std::vector<Edit>())
+                for (QJsonObject *formats : {&formatsBefore, &formatsAfter})
+                    formats->remove(QStringLiteral("%1,%2").arg(edit.record).arg(expected[0].split(u'\t').indexOf(edit.column)));
+            QCOMPARE(formatsAfter, formatsBefore);
         }
 
         // Every other stream and storage is byte for byte what it was, class ids included; the
@@ -487,9 +494,9 @@ private slots:
         const QByteArray before = readAll(m_scale);
         const auto table = readSheet(m_scale, QStringLiteral("Лист1"));
         const auto column = storeRecord(m_scale, *table, 0, {{5, QStringLiteral("x")}});
-        const auto record = storeRecord(m_scale, *table, 6, {{0, QStringLiteral("1")}});
+        const auto record = storeRecord(m_scale, *table, 7, {{0, QStringLiteral("1")}});
         QVERIFY(!column && column.error().code == ErrorCode::UnknownColumn && column.error().message.contains(QStringLiteral("«6»")));
-        QVERIFY(!record && record.error().code == ErrorCode::NoSuchRecord && record.error().message.contains(QStringLiteral("записи 7")));
+        QVERIFY(!record && record.error().code == ErrorCode::NoSuchRecord && record.error().message.contains(QStringLiteral("записи 8")));
         QCOMPARE(readAll(m_scale), before);
     }
 
@@ -511,7 +518,7 @@ private:
             {"numbers, texts and a clearing", copyOf(scale, "a"), "Лист1",
              {{0, "Возраст", " 0,0042 ", "0,0042", {}, Cell::Kind::Number}, {0, "Ярус", "Мегхалайский", "Мегхалайский"},
               {0, "Органический мир", "", ""}, {5, "Ярус", "10,5", "10,5", {}, Cell::Kind::Number},
-              {5, "Примечание", "вместо формулы", "вместо формулы"}}},
+              {5, "Примечание", "вместо формулы", "вместо формулы"}, {6, "Ярус", "между пустыми", "между пустыми"}}},
             {"number column rules", copyOf(scale, "b"), "Лист1",
              {{1, "Возраст", "3.5", "3,5", {}, Cell::Kind::Number}, {1, "Возраст", "много", "", ErrorCode::NotANumber},
               {1, "Возраст", "3 5", "", ErrorCode::NotANumber}, {2, "Возраст", "сейчас", "", ErrorCode::NotANumber},
