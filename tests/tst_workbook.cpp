@@ -168,7 +168,7 @@ const char *const Dates1904Workbook = R"({"date1904": true, "sheets": [{"name": 
 
 // Rows in Excel's blocks of 32: "Блоки" has a full first block, a gap and two partial
 // blocks and a formatted row without cells; "Полные" two full blocks with 32 empty rows
-// between them.
+// between them; "Пустой" an INDEX without blocks.
 QJsonObject blocksWorkbook()
 {
     QJsonArray partial{QJsonArray{"Возраст", "Ярус"}}, full = partial;
@@ -180,7 +180,7 @@ QJsonObject blocksWorkbook()
     }
     return {{"blocks", true},
             {"sheets", QJsonArray{QJsonObject{{"name", "Блоки"}, {"rows", partial}, {"styled", QJsonArray{50}}},
-                                  QJsonObject{{"name", "Полные"}, {"rows", full}}}}};
+                                  QJsonObject{{"name", "Полные"}, {"rows", full}}, QJsonObject{{"name", "Пустой"}, {"rows", QJsonArray()}}}}};
 }
 
 int countOf(const QJsonValue &report, const char *key) { return report[QStringLiteral("counts")][QLatin1String(key)].toInt(); }
