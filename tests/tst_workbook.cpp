@@ -280,6 +280,13 @@ private slots:
         row("directory start past the end", [](QByteArray &b) { setU32(b, 48, 0x00FFFFF0u); }, damaged, file);
         row("Workbook longer than the file", [](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, 0x7FFFFFFFu); }, damaged, file);
         row("Workbook longer than its sector chain", [](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, quint32(b.size())); }, damaged, file);
+        row("Workbook's last sector cut short at the end of the file", [](QByteArray &b) {
+            const qsizetype table = 512 + 512 * qsizetype(ByteReader(b.mid(76, 4)).u32()), moved = b.size() / 512 - 1;
+            const qsizetype last = (ByteReader(b.mid(entryOffset(b, "Workbook") + SizeAt, 4)).u32() - 1) / 512;
+            setU32(b, table + 4 * (last - 1), quint32(moved));
+            setU32(b, table + 4 * moved, 0xFFFFFFFEu);
+            b.append(100, '\0');
+        }, error(ErrorCode::Damaged, "выходит за конец файла"), file);
         row("directory chain 3000 entries deep", [](QByteArray &b) { b = chainedContainer(3000); }, damaged, file);
         row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[47] = char(0x80); }, readOnly, file);
         row("another stream longer than the file", [](QByteArray &b) {
