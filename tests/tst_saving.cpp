@@ -7,6 +7,7 @@
 #include "workbook.h"
 #include "writeback.h"
 
+#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -144,7 +145,7 @@ private slots:
         row("LibreOffice's leftover lock here", Setup::LibreOfficeLock, ErrorCode::ChangedOnDisk, "", here);
         QByteArray word = excelOwner(QStringLiteral("Пётр")); // Word pads the 8-bit name with zeros to 54
         word.replace(5, 50, QByteArray(50, '\0')).remove(54, 1);
-        row("Excel", Setup::ExcelOwner, ErrorCode::LockedByOther, "Microsoft Excel у пользователя «Petr»", excelOwner(QStringLiteral("Petr")));
+        row("Excel", Setup::ExcelOwner, ErrorCode::LockedByOther, "Microsoft Excel у пользователя «P»", excelOwner(QStringLiteral("P")));
         row("Word", Setup::ExcelOwner, ErrorCode::LockedByOther, "у пользователя «Пётр»", word);
         row("an owner file cut short", Setup::ExcelOwner, ErrorCode::LockedByOther, "в Microsoft Excel (файл", "short");
         row("the tool while a window has it open", Setup::ProgramWindow, ErrorCode::LockedByOther, "в Орбеланте у пользователя «Иван, мл.»", {}, Saver::Tool);
@@ -312,6 +313,10 @@ private slots:
         const auto refused = document->saveWithWorkbookStream(path, document->workbookStream());
         QVERIFY(!refused && refused.error().code == ErrorCode::ChangedOnDisk);
         QCOMPARE(readAll(path), other);
+        // Nor over a workbook whose sheet is gone.
+        const auto table = readSheet(QStringLiteral(ORBELANT_SOURCE_DIR "/sample/зендра.xls"), Sheet);
+        QVERIFY(table && makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Лист2"}, {"rows", QJsonArray{QJsonArray{"Ярус"}}}}}}}}}));
+        QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
     }
 
     // For a damaged file the tool prints its own message alone.

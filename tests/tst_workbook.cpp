@@ -288,6 +288,7 @@ private slots:
             b.append(100, '\0');
         }, error(ErrorCode::Damaged, "выходит за конец файла"), file);
         row("directory chain 3000 entries deep", [](QByteArray &b) { b = chainedContainer(3000); }, damaged, file);
+        row("allocation table of no sectors", [](QByteArray &b) { b[44] = 0; }, damaged, file);
         row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[47] = char(0x80); }, readOnly, file);
         row("another stream longer than the file", [](QByteArray &b) {
             addEntry(b, "Summary");
