@@ -313,6 +313,8 @@ private slots:
         const auto refused = document->saveWithWorkbookStream(path, document->workbookStream());
         QVERIFY(!refused && refused.error().code == ErrorCode::ChangedOnDisk);
         QCOMPARE(readAll(path), other);
+        QVERIFY(QFile::resize(path, 600 << 20)); // grown past what is read at all
+        QCOMPARE(document->saveWithWorkbookStream(path, document->workbookStream()).error().code, ErrorCode::ChangedOnDisk);
         // Nor over a workbook whose sheet is gone.
         const auto table = readSheet(QStringLiteral(ORBELANT_SOURCE_DIR "/sample/зендра.xls"), Sheet);
         QVERIFY(table && makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Лист2"}, {"rows", QJsonArray{QJsonArray{"Ярус"}}}}}}}}}));

@@ -237,6 +237,7 @@ private slots:
     }
 
     // Over 7 MiB: the container's allocation table is listed past the header's 109 sectors.
+    // Over 256 MiB, a Workbook stream is too large.
     // A sheet is named as the workbook names it, in any case, with or without the $ that
     // means the whole sheet.
     void largeWorkbookAndSheetNames()
@@ -253,6 +254,12 @@ private slots:
         setU32(bytes, 72, 0);
         QVERIFY(writeBytes(path, bytes));
         QCOMPARE(readSheet(path, Sheet).error().code, ErrorCode::Damaged);
+        // A Workbook stream over 256 MB is refused as too large, naming the limit.
+        QByteArray era = readAll(m_dir.filePath(QStringLiteral("era.xls")));
+        setU32(era, entryOffset(era, QStringLiteral("Workbook")) + SizeAt, 300u << 20);
+        QVERIFY(writeBytes(path, era) && QFile::resize(path, 301 << 20));
+        const auto tooLarge = readSheet(path, Sheet);
+        QVERIFY(!tooLarge && tooLarge.error().code == ErrorCode::TooLarge && tooLarge.error().message.contains(QStringLiteral("256 МБ")));
     }
 
     void damaged_data()
