@@ -49,6 +49,8 @@ def make(description, out_path):
             for c, cell in enumerate(row):
                 if isinstance(cell, dict) and "formula" in cell:
                     sheet.write(r, c, xlwt.Formula(cell["formula"]))
+                elif isinstance(cell, dict) and "blank" in cell:
+                    sheet.write(r, c, None, xlwt.easyxf(num_format_str=cell["blank"]))
                 elif isinstance(cell, dict):
                     value = datetime.datetime.strptime(cell["date"], "%Y-%m-%d") if "date" in cell else float(cell["number"])
                     number_format = cell.get("format", "DD.MM.YYYY" if "date" in cell else "General")
@@ -175,12 +177,19 @@ def escaped(text):
     return text.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
 
 
-def table_text(sheet, datemode):
+def used_range(sheet, datemode):
+    """The cells' texts, the used range's top and bottom rows and its columns."""
     cells = {(r, c): text for r in range(sheet.nrows) for c, cell in enumerate(sheet.row(r)) if (text := cell_text(cell, datemode))}
     if not cells:
-        return "\n"
-    top, bottom = min(r for r, _ in cells), max(r for r, _ in cells)
+        return cells, 0, -1, range(0)
     columns = range(min(c for _, c in cells), max(c for _, c in cells) + 1)
+    return cells, min(r for r, _ in cells), max(r for r, _ in cells), columns
+
+
+def table_text(sheet, datemode):
+    cells, top, bottom, columns = used_range(sheet, datemode)
+    if not cells:
+        return "\n"
     lines = ["\t".join(escaped(cells.get((top, c), "").strip()) or "F%d" % (n + 1) for n, c in enumerate(columns))]
     lines += ["\t".join(escaped(cells.get((r, c), "")) for c in columns) for r in range(top + 1, bottom + 1)]
     return "\n".join(lines) + "\n"
@@ -471,7 +480,25 @@ def report(path):
         result["biff"], result["sheets"] = book.biff_version, book.sheet_names()
         if book.biff_version >= 80:
             result["tables"] = {sheet.name: table_text(sheet, book.datemode) for sheet in book.sheets()}
+    if result["xlrd"] == "strict" and result.get("tables"):
+        result["formats"] = formats(data)
     return result
+
+
+def formats(data):
+    """Each sheet's cells, blank ones included, with their XF index, keyed by "record,column"
+    of the table (the record -1 is the header)."""
+    try:
+        book = xlrd.open_workbook(file_contents=data, formatting_info=True, logfile=QUIET)
+    except Exception as error:
+        return {"unreadable": str(error)}
+    found = {}
+    for sheet in book.sheets():
+        _, top, _, columns = used_range(sheet, book.datemode)
+        left = columns.start if columns else 0
+        found[sheet.name] = {"%d,%d" % (r - top - 1, c - left): sheet.cell_xf_index(r, c)
+                             for r in range(sheet.nrows) for c in range(sheet.row_len(r)) if sheet.cell_type(r, c) != xlrd.XL_CELL_EMPTY}
+    return found
 
 
 def main(argv):
