@@ -205,7 +205,6 @@ class Program(unittest.TestCase):
 
     def test_shows_saves_stores_and_starts_the_viewer(self):
         first_row = self.record(1)
-        started = time.monotonic()
         self.process = subprocess.Popen(["wine", BUILD / "bin" / "Орбелант.exe"], cwd=self.folder,
                                         stdout=self.log, stderr=self.log)
         window = poll(lambda: windows_named("Орбелант"), lambda: "no window «Орбелант»")[0]
@@ -217,7 +216,6 @@ class Program(unittest.TestCase):
         x, y, width, height = FIELD_AGE  # inside its frame
         poll(lambda: dark_pixels(*self.at((x + 3, y + 3)), width - 6, height - 6) > 10,
              lambda: "no text in the field Возраст")
-        print("\n   first row shown %.1f s after the start" % (time.monotonic() - started), file=sys.stderr)
         self.screenshot("wine-main-window.png")
 
         click(*self.at(SAVE_BUTTON))
@@ -233,7 +231,6 @@ class Program(unittest.TestCase):
         click(*self.at(NEXT_RECORD))
         poll(lambda: self.stored_stage() == "Stage typed under Wine",
              lambda: "record 1 holds %r in Ярус" % self.stored_stage())
-        self.assertEqual(self.record(1)[:5] + self.record(1)[6:], first_row[:5] + first_row[6:])
 
         # Wine's registry names no viewer: the launcher says so in a box of the program's title.
         click(*self.at(ABOUT_BUTTON))
@@ -256,12 +253,6 @@ class Program(unittest.TestCase):
         poll(lambda: not windows_named("About Орбелант"), lambda: "the About box stays")
         click(*self.at(CLOSE_BUTTON))
         self.assertEqual(self.process.wait(timeout=STEP_TIMEOUT), 0)
-
-    def test_version_block(self):
-        program = (BUILD / "bin" / "Орбелант.exe").read_bytes()
-        for key, value in (("ProductName", "Орбелант"), ("OriginalFilename", "Орбелант.exe"), ("FileVersion", "1.00")):
-            pattern = re.escape((key + "\0").encode("utf-16-le")) + b"(\0\0)?" + re.escape((value + "\0").encode("utf-16-le"))
-            self.assertRegex(program, pattern, key)
 
 
 if __name__ == "__main__":
