@@ -14,8 +14,6 @@ on Debian 12 with Qt 6.4 and at-spi2-core 2.46:
 """
 
 import os
-import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -67,13 +65,6 @@ def artefact_dir():
     return folder
 
 
-def working_folder(parent):
-    """A new folder under `parent` holding a copy of the committed sample workbook."""
-    folder = Path(tempfile.mkdtemp(prefix="work-", dir=parent))
-    shutil.copyfile(SAMPLE_WORKBOOK, folder / WORKBOOK_NAME)
-    return folder
-
-
 def read_sheet(path):
     """The sheet's rows as xlrd reads them: lists of (ctype, value)."""
     sheet = xlrd.open_workbook(str(path)).sheet_by_index(0)
@@ -89,14 +80,6 @@ def expected_rows(path):
         texts = [number_text(value) if ctype == xlrd.XL_CELL_NUMBER else str(value) for ctype, value in row]
         shown.append({name: texts[header.index(name)] for name in FIELD_NAMES})
     return shown
-
-
-def _nodes(root):
-    stack = [root]
-    while stack:
-        node = stack.pop()
-        yield node
-        stack.extend(child for child in node if child is not None)
 
 
 class RunningProgram:
@@ -172,8 +155,10 @@ class RunningProgram:
 
     def alerts(self):
         """The message boxes now open: [(caption, text, accessible)]."""
-        return [(child.name, "\n".join(node.name for node in _nodes(child)
-                                       if node.getRole() == pyatspi.ROLE_LABEL and node.name), child)
+        def label(node):
+            return node.getRole() == pyatspi.ROLE_LABEL and node.name
+
+        return [(child.name, "\n".join(node.name for node in pyatspi.findAllDescendants(child, label)), child)
                 for child in self.app if child is not None and child.getRole() == pyatspi.ROLE_ALERT]
 
     def fail_on_alert(self, when):
@@ -222,21 +207,6 @@ class RunningProgram:
                         raise
             else:
                 raise E2EFailure("the key %r never reached the field" % character)
-
-    def window_titles(self):
-        """_NET_WM_NAME of the program's visible windows, sorted: what a window manager puts in
-        the title bar. With no window manager the top-level windows are the root's children."""
-        def run(*command):
-            return subprocess.run(command, check=True, capture_output=True, timeout=STEP_TIMEOUT,
-                                  env=dict(os.environ, LC_ALL="C.UTF-8")).stdout.decode()
-
-        titles = []
-        for window in re.findall(r"^\s+(0x[0-9a-f]+) ", run("xwininfo", "-root", "-children"), re.M):
-            properties = run("xprop", "-id", window, "-notype", "_NET_WM_PID", "_NET_WM_NAME")
-            if "_NET_WM_PID = %d\n" % self.process.pid in properties \
-                    and "IsViewable" in run("xwininfo", "-id", window):
-                titles.append(re.search(r'_NET_WM_NAME = "(.*)"', properties).group(1))
-        return sorted(titles)
 
     def screenshot(self, name, component=None):
         """Saves the screen, or the part `component` covers, among the artefacts."""
