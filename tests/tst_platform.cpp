@@ -20,15 +20,6 @@
 
 using namespace testsupport;
 
-namespace {
-
-Application &application()
-{
-    return *static_cast<Application *>(QCoreApplication::instance());
-}
-
-} // namespace
-
 class TestPlatform : public QObject {
     Q_OBJECT
 
@@ -38,27 +29,29 @@ private slots:
         QVERIFY(!QGuiApplication::quitOnLastWindowClosed()); // the shell ends the program
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Орбелант"));
         QCOMPARE(QApplication::font().pointSize(), 8);
+        auto &app = *static_cast<Application *>(QCoreApplication::instance());
         {
-            Program program(::application());
+            Program program(app);
             QList<int> sizes;
             for (const QSize &size : QApplication::windowIcon().availableSizes())
                 sizes.append(size.width());
             QCOMPARE(sizes, QList<int>({16, 32, 48, 64, 128, 256}));
         }
-        ::application().setMessageBox(nullptr);
+        app.setMessageBox(nullptr);
     }
 
     // Shown in a message box; the program goes on.
     void errorEscapingAnEventHandler()
     {
         FakeMessageBox messages;
-        ::application().setMessageBox(&messages);
+        auto &app = *static_cast<Application *>(QCoreApplication::instance());
+        app.setMessageBox(&messages);
         QObject receiver; // whose event procedures throw, as faulty ones would
         QMetaObject::invokeMethod(&receiver, [] { throw std::runtime_error("disk on fire"); }, Qt::QueuedConnection);
         QMetaObject::invokeMethod(&receiver, [] { throw std::bad_alloc(); }, Qt::QueuedConnection);
         QMetaObject::invokeMethod(&receiver, [] { throw 42; }, Qt::QueuedConnection);
         QCoreApplication::sendPostedEvents(&receiver);
-        ::application().setMessageBox(nullptr);
+        app.setMessageBox(nullptr);
         QCOMPARE(messages.texts,
                  QStringList({"Команда прервана из-за непредвиденной ошибки (disk on fire). Программа продолжает работу.",
                               "Не хватает памяти для выполнения команды. Команда прервана, программа продолжает работу.",

@@ -166,9 +166,8 @@ private slots:
         QCOMPARE(&form(), &first);
         QCOMPARE(m_sheets.reads, 1);
         QCOMPARE(m_shell->openWindowCount(), 3);
-        for (QWidget *window : QList<QWidget *>{&m_shell->form2(), &m_shell->about()}) {
+        for (QWidget *window : QList<QWidget *>{&m_shell->form2(), &m_shell->about()})
             QVERIFY(window->isVisible() && window->minimumSize() == window->maximumSize());
-        }
         QVERIFY(first.isEnabled());
     }
 
