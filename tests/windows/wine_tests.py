@@ -27,8 +27,7 @@ SOURCE = pathlib.Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(SOURCE / "tests" / "support"))
 import xls_oracle  # noqa: E402  (xlrd's tables and container entries)
 
-BUILD = pathlib.Path(sys.argv[1]).resolve() if len(sys.argv) > 1 else None
-WORK = pathlib.Path(sys.argv[2]).resolve() if len(sys.argv) > 2 else None
+BUILD, WORK = (pathlib.Path(folder).resolve() for folder in sys.argv[1:3])
 CORPUS = SOURCE.parent / "shared" / "xls-corpus"
 
 # The window's fixed layout, in pixels of its client area below the menu bar.
@@ -36,7 +35,6 @@ CLIENT_AREA = (407, 602)
 FIELD_AGE = (147, 136, 225, 19)       # Text1 (Возраст): x, y, width, height
 FIELD_STAGE = (259, 345)              # Text6 (Ярус), its middle
 NEXT_RECORD = (334, 108)              # the navigation bar's "next" button
-SAVE_BUTTON = (119, 36)               # Command3
 ABOUT_BUTTON = (199, 36)              # Command5
 CLOSE_BUTTON = (367, 36)              # Command6
 ABOUT_OK = (437, 194)                 # the About box's cmdOK, in its client area
@@ -194,7 +192,7 @@ class Program(unittest.TestCase):
     def screenshot(self, name):
         subprocess.run(["import", "-silent", "-window", "root", WORK / name], check=False)
 
-    def test_shows_saves_stores_and_starts_the_viewer(self):
+    def test_shows_stores_and_starts_the_viewer(self):
         self.process = subprocess.Popen(["wine", BUILD / "bin" / "Орбелант.exe"], cwd=self.folder,
                                         stdout=self.log, stderr=self.log)
         window = poll(lambda: windows_named("Орбелант"), lambda: "no window «Орбелант»")[0]
@@ -207,12 +205,6 @@ class Program(unittest.TestCase):
         poll(lambda: dark_pixels(*self.at((x + 3, y + 3)), width - 6, height - 6) > 10,
              lambda: "no text in the field Возраст")
         self.screenshot("wine-main-window.png")
-
-        click(*self.at(SAVE_BUTTON))
-        export = self.folder / "info.dat"
-        # The line's bytes are the window tests'; here it is written beside the workbook.
-        poll(lambda: export.exists() and export.read_bytes().startswith(" возраст ".encode("cp1251")),
-             lambda: "no line in info.dat")
 
         click(*self.at(FIELD_STAGE))
         xdotool("key", "--clearmodifiers", "ctrl+a")
