@@ -1,5 +1,5 @@
-// The program's runtime: its QApplication, the 8-bit code page, and the real message box,
-// text file, process starter and printer behind the services.
+// The program's runtime: its QApplication, the 8-bit code page, and the real text file,
+// process starter and printer behind the services. (The real message box is met end to end.)
 
 #include "application.h"
 #include "fakeplatform.h"
@@ -7,13 +7,10 @@
 #include "program.h"
 #include "windowprint.h"
 
-#include <QMessageBox>
 #include <QPrinter>
-#include <QPushButton>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <cerrno>
 #include <csignal>
 #include <sys/resource.h>
@@ -88,32 +85,6 @@ private slots:
                 wrong += character;
         }
         QCOMPARE(wrong, QString());
-    }
-
-    // The real box: the program's title unless a caption is given, Russian buttons, Нет as
-    // the default answer.
-    void messageBox()
-    {
-        QtMessageBox box(QStringLiteral("Орбелант"));
-        MessageBoxService &messages = box;
-        QStringList seen;
-        const auto answer = [&seen](QMessageBox::StandardButton button) {
-            QTimer::singleShot(0, [&seen, button] {
-                auto *shown = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                QStringList buttons;
-                for (QAbstractButton *offered : shown->buttons())
-                    buttons << offered->text().remove('&') + (shown->defaultButton() == offered ? "*" : "");
-                buttons.sort();
-                seen << QStringLiteral("%1 %2 %3: %4").arg(shown->windowTitle()).arg(shown->icon())
-                            .arg(buttons.join(','), shown->text());
-                shown->button(button)->click();
-            });
-        };
-        answer(QMessageBox::Ok);
-        messages.show(QStringLiteral("Текст"), MessageBoxService::Icon::Critical);
-        answer(QMessageBox::No);
-        QVERIFY(!messages.ask(QStringLiteral("Вопрос?"), QStringLiteral("Свой")));
-        QCOMPARE(seen, QStringList({"Орбелант 3 OK: Текст", "Свой 4 Да,Нет*: Вопрос?"}));
     }
 
     void fileFailure_data()

@@ -37,13 +37,11 @@ class PrivateCups:
     def __init__(self, top):
         self.top, self.socket, self.output = top, top / "cups.sock", top / "out" / "page.ps"
         os.chmod(top.parent, 0o755)  # the filters run as lp
-        (top / "out").mkdir(parents=True)
-        os.chmod(top / "out", 0o777)
-        for folder in ("spool/tmp", "cache", "state", "log"):
+        for folder, mode in (("out", 0o777), ("spool", 0o710), ("spool/tmp", 0o1770), ("cache", 0o755),
+                             ("state", 0o755), ("log", 0o755)):
             (top / folder).mkdir(parents=True)
+            os.chmod(top / folder, mode)
         subprocess.run(["chgrp", "-R", "lp", str(top / "spool")], check=True)
-        os.chmod(top / "spool", 0o710)
-        os.chmod(top / "spool/tmp", 0o1770)
         (top / "cupsd.conf").write_text("Listen %s\nLogLevel info\nWebInterface No\nBrowsing No\n"
                                         "DefaultAuthType None\n<Location />\n Order allow,deny\n Allow all\n"
                                         "</Location>\n" % self.socket)
@@ -57,11 +55,6 @@ class PrivateCups:
 
     def run(self, command, *arguments):
         return subprocess.run([command, "-h", str(self.socket), *arguments], capture_output=True, text=True)
-
-    def add_default_printer(self):
-        for arguments in (["-p", QUEUE, "-E", "-v", "file://%s" % self.output,
-                           "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd"], ["-d", QUEUE]):
-            self.run("lpadmin", *arguments).check_returncode()
 
     def printed(self, program):
         """The page once the job is done: PostScript as the printer's driver makes it."""
@@ -127,8 +120,11 @@ class WindowsTest(unittest.TestCase):
             dialog = e2e.poll(lambda: program.top_level(SEARCH), e2e.STEP_TIMEOUT, lambda: "no search dialog")
             program.replace_text("Возраст", "140", dialog)
             program.click("Найти", within=dialog)
-            e2e.poll(program.alerts, e2e.STEP_TIMEOUT, lambda: "no question after the search")
+            question = e2e.poll(program.alerts, e2e.STEP_TIMEOUT, lambda: "no question after the search")[0][2]
             program.screenshot("e2e-search-question.png")
+            # Нет is the default answer, as for every question the program asks.
+            defaults = pyatspi.findAllDescendants(question, lambda node: node.getState().contains(pyatspi.STATE_IS_DEFAULT))
+            self.assertEqual([button.name for button in defaults], ["Нет"])
             program.answer_alert("Да")
             program.wait_for_row(next(row for row in rows if row["Ярус"] == "Берриасский"), "the Berriasian after Да")
             e2e.poll(lambda: program.top_level(SEARCH) is None, e2e.STEP_TIMEOUT, lambda: "the dialog stays")
@@ -155,7 +151,9 @@ class WindowsTest(unittest.TestCase):
         program.click("Распечатать")
         self.assertEqual(program.answer_alert("OK"),
                          (e2e.WINDOW_TITLE, "Принтер по умолчанию не установлен. Форма не напечатана."))
-        self.cups.add_default_printer()
+        self.cups.run("lpadmin", "-p", QUEUE, "-E", "-v", "file://%s" % self.cups.output,
+                      "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd").check_returncode()
+        self.cups.run("lpadmin", "-d", QUEUE).check_returncode()
         self.cups.run("cupsreject", QUEUE).check_returncode()
         program.click("Распечатать")
         _, refusal = program.answer_alert("OK")
@@ -166,10 +164,9 @@ class WindowsTest(unittest.TestCase):
         program.press("Распечатать")
         page = self.cups.printed(program)
         self.assertEqual(len(re.findall(rb"^%%Page: ", page.read_bytes(), re.M)), 1, "one page")
-        picture = self.scratch / "page.png"
+        picture = e2e.ARTEFACTS / "e2e-print-page.png"
         subprocess.run(["gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r%d" % DOTS_PER_INCH,
                         "-sOutputFile=%s" % picture, str(page)], check=True)
-        shutil.copyfile(picture, e2e.ARTEFACTS / "e2e-print-page.png")
 
         # The client area at its own size, from the top left of the printable area.
         x, y, width, height = ink_box(picture)
