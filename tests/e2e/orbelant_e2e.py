@@ -161,11 +161,13 @@ class RunningProgram:
             raise E2EFailure("a message box %s: %s" % (when, [text for _, text, _ in self.alerts()]))
 
     def answer_alert(self, button):
-        """Waits for the one message box, presses `button` in it, and gives (caption, text)."""
+        """Waits for the one message box, presses `button` in it, and gives (caption, text, whether
+        it shows an icon)."""
         caption, text, box = poll(lambda: self.alerts()[0], STEP_TIMEOUT, lambda: "no message box")
+        icon = pyatspi.findDescendant(box, lambda node: node.getRole() == pyatspi.ROLE_IMAGE) is not None
         self.press(button, within=box)
         poll(lambda: not self.alerts(), STEP_TIMEOUT, lambda: "the message box stays after %s" % button)
-        return caption, text
+        return caption, text, icon
 
     def press(self, name, within=None):
         """Presses a button through its accessible action."""

@@ -150,13 +150,13 @@ class WindowsTest(unittest.TestCase):
         # No printer, and one that refuses jobs: the user is told, nothing is printed.
         program.click("Распечатать")
         self.assertEqual(program.answer_alert("OK"),
-                         (e2e.WINDOW_TITLE, "Принтер по умолчанию не установлен. Форма не напечатана."))
+                         (e2e.WINDOW_TITLE, "Принтер по умолчанию не установлен. Форма не напечатана.", True))
         self.cups.run("lpadmin", "-p", QUEUE, "-E", "-v", "file://%s" % self.cups.output,
                       "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd").check_returncode()
         self.cups.run("lpadmin", "-d", QUEUE).check_returncode()
         self.cups.run("cupsreject", QUEUE).check_returncode()
         program.click("Распечатать")
-        _, refusal = program.answer_alert("OK")
+        _, refusal, _ = program.answer_alert("OK")
         self.assertRegex(refusal, r"^Принтер «%s» отказался принять задание \(.*[^.]\)\. Форма не напечатана\.$" % QUEUE)
         self.cups.run("cupsaccept", QUEUE).check_returncode()
 
