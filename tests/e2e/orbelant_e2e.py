@@ -38,25 +38,21 @@ START_TIMEOUT = 30.0  # from exec to the first row shown, on a loaded CI machine
 STEP_TIMEOUT = 5.0    # one click or key until the window shows its effect
 
 
-class E2EFailure(AssertionError):
-    pass
-
-
 def poll(probe, timeout, describe):
-    """Calls probe() until it gives something true and returns that; raises E2EFailure with
+    """Calls probe() until it gives something true and returns that; raises AssertionError with
     describe() after `timeout` seconds."""
     deadline = time.monotonic() + timeout
     while True:
         try:
             value = probe()
-        except E2EFailure:
+        except AssertionError:
             raise
         except Exception:  # the tree changes under us while a window is built
             value = None
         if value:
             return value
         if time.monotonic() >= deadline:
-            raise E2EFailure("%s (waited %.0f s)" % (describe(), timeout))
+            raise AssertionError("%s (waited %.0f s)" % (describe(), timeout))
         time.sleep(0.02)
 
 
@@ -118,7 +114,7 @@ class RunningProgram:
 
     def _application(self):
         if self.process.poll() is not None:
-            raise E2EFailure("the program ended at start-up, exit code %s; output in %s"
+            raise AssertionError("the program ended at start-up, exit code %s; output in %s"
                              % (self.process.returncode, self.log_path))
         return next((app for app in pyatspi.Registry.getDesktop(0)
                      if app is not None and app.get_process_id() == self.process.pid), None)
@@ -131,7 +127,7 @@ class RunningProgram:
         root = within or self.window
         found = pyatspi.findDescendant(root, lambda node: node.getRole() == role and node.name == name)
         if found is None:
-            raise E2EFailure("no %s named %r in %r" % (Atspi.role_get_name(role), name, root.name))
+            raise AssertionError("no %s named %r in %r" % (Atspi.role_get_name(role), name, root.name))
         return found
 
     def text(self, field_name, within=None):
@@ -158,7 +154,7 @@ class RunningProgram:
 
     def fail_on_alert(self, when):
         if self.alerts():
-            raise E2EFailure("a message box %s: %s" % (when, [text for _, text, _ in self.alerts()]))
+            raise AssertionError("a message box %s: %s" % (when, [text for _, text, _ in self.alerts()]))
 
     def answer_alert(self, button):
         """Waits for the one message box, presses `button` in it, and gives (caption, text, whether
@@ -199,7 +195,3 @@ class RunningProgram:
             command += ["-crop", "%dx%d+%d+%d" % (box.width, box.height, box.x, box.y), "+repage"]
         subprocess.run(command + [str(ARTEFACTS / name)], check=True, timeout=30)
         return ARTEFACTS / name
-
-    def wait_for_exit(self):
-        poll(lambda: self.process.poll() is not None, 15, lambda: "the program did not end")
-        return self.process.returncode

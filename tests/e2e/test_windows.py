@@ -64,10 +64,6 @@ class PrivateCups:
         return e2e.poll(done, 60, lambda: "nothing printed: %s" % [line for line in (
             self.top / "log/error_log").read_text().splitlines() if line.startswith("E ") or "PID" in line])
 
-    def stop(self):
-        self.cupsd.terminate()
-        self.cupsd.wait()
-
 
 def ink_box(page):
     """(x, y, width, height) of what is not white paper on a picture of the page."""
@@ -93,7 +89,8 @@ class WindowsTest(unittest.TestCase):
         self.cups = None
         if os.geteuid() == 0 and shutil.which("cupsd") and Path("/usr/share/ppd/cups-pdf").is_dir():
             self.cups = PrivateCups(self.scratch / "cups")
-            self.addCleanup(self.cups.stop)
+            self.addCleanup(self.cups.cupsd.wait)
+            self.addCleanup(self.cups.cupsd.terminate)  # cleanups run last first
             environment.update(CUPS_SERVER=str(self.cups.socket), HOME=str(self.scratch), PRINTER=None, LPDEST=None)
         rows = e2e.expected_rows(workbook)
         stage = [value for _, value in e2e.read_sheet(workbook)[0]].index("Ярус")
@@ -144,7 +141,7 @@ class WindowsTest(unittest.TestCase):
             time.sleep(0.3)  # long enough for a program that wrongly ends to be gone
             self.assertIsNone(program.process.poll(), "the program ended with the About box open")
             program.click("OK", within=about)
-            self.assertEqual(program.wait_for_exit(), 0)
+            self.assertEqual(program.process.wait(15), 0)
 
     def print_window(self, program):
         # No printer, and one that refuses jobs: the user is told, nothing is printed.
