@@ -87,13 +87,6 @@ struct Recorder final : FileTest, ProcessStarter, MessageShower {
     QStringList started, shown;
 };
 
-bool writeProgram(const QString &path, bool executable)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0
-           && file.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner : QFile::ReadOwner);
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Stored)
@@ -178,8 +171,11 @@ private slots:
         QDir folder(root.path());
         for (const QString &program : programs) {
             QVERIFY(folder.mkpath(program.endsWith('/') ? program : QFileInfo(program).path()));
-            if (!program.endsWith('/'))
-                QVERIFY(writeProgram(folder.filePath(program.chopped(program.endsWith('-'))), !program.endsWith('-')));
+            if (program.endsWith('/'))
+                continue;
+            QFile file(folder.filePath(program.chopped(program.endsWith('-'))));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n") > 0);
+            QVERIFY(file.setPermissions(program.endsWith('-') ? QFile::ReadOwner : QFile::ReadOwner | QFile::ExeOwner));
         }
         QStringList folders;
         for (const QString &name : searchPath.split(':'))

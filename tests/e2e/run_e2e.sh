@@ -18,11 +18,9 @@ for tool in Xvfb dbus-run-session import /usr/libexec/at-spi-bus-launcher; do
     command -v "$tool" >/dev/null 2>&1 || { echo "e2e SKIPPED: no $tool" >&2; exit 77; }
 done
 "$python" -c 'import pyatspi, xlrd' >/dev/null 2>&1 || { echo "e2e SKIPPED: no pyatspi or xlrd" >&2; exit 77; }
-[ -x "$program" ] || { echo "e2e: no program $program" >&2; exit 1; }
 mkdir -p "$artefacts" || exit 1
 
-session=$(mktemp -d "${TMPDIR:-/tmp}/orbelant-e2e.XXXXXX") || exit 1
-chmod 700 "$session"
+session=$(mktemp -d "${TMPDIR:-/tmp}/orbelant-e2e.XXXXXX") || exit 1  # only ours to read
 mkdir -m 700 "$session/runtime"
 trap '[ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null; rm -rf "$session"' EXIT
 trap 'exit 1' INT TERM HUP
