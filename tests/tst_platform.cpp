@@ -38,8 +38,12 @@ private slots:
 
         FakeMessageBox messages;
         app.setMessageBox(&messages);
-        QObject receiver; // whose event procedures throw, as faulty ones would
-        QMetaObject::invokeMethod(&receiver, [] { throw std::runtime_error("disk on fire"); }, Qt::QueuedConnection);
+        struct Faulty final : QObject { // whose event procedure throws, as a faulty one would
+            bool event(QEvent *) override { throw std::runtime_error("disk on fire"); }
+        } faulty;
+        QEvent event(QEvent::User);
+        QVERIFY(!QCoreApplication::sendEvent(&faulty, &event)); // not taken as handled
+        QObject receiver;
         QMetaObject::invokeMethod(&receiver, [] { throw std::bad_alloc(); }, Qt::QueuedConnection);
         QMetaObject::invokeMethod(&receiver, [] { throw 42; }, Qt::QueuedConnection);
         QCoreApplication::sendPostedEvents(&receiver);

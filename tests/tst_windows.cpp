@@ -164,6 +164,7 @@ private slots:
         QCOMPARE(m_shell->openWindowCount(), 3);
         for (QWidget *window : QList<QWidget *>{&m_shell->form2(), &m_shell->about()})
             QVERIFY(window->isVisible() && window->minimumSize() == window->maximumSize());
+        QCOMPARE(m_shell->about().geometry().topLeft(), QPoint(156, 129)); // its place on the screen
         QVERIFY(first.isEnabled());
     }
 
