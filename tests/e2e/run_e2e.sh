@@ -12,13 +12,11 @@ set -u
 program=$(readlink -f "$1")
 artefacts=$(readlink -f "$2")
 test=$(readlink -f "$3")
-python=/usr/bin/python3
 # scripts/install-packages.sh test installs what is used here.
 for tool in Xvfb dbus-run-session import /usr/libexec/at-spi-bus-launcher; do
     command -v "$tool" >/dev/null 2>&1 || { echo "e2e SKIPPED: no $tool" >&2; exit 77; }
 done
-"$python" -c 'import pyatspi, xlrd' >/dev/null 2>&1 || { echo "e2e SKIPPED: no pyatspi or xlrd" >&2; exit 77; }
-mkdir -p "$artefacts" || exit 1
+/usr/bin/python3 -c 'import pyatspi, xlrd' >/dev/null 2>&1 || { echo "e2e SKIPPED: no pyatspi or xlrd" >&2; exit 77; }
 
 session=$(mktemp -d "${TMPDIR:-/tmp}/orbelant-e2e.XXXXXX") || exit 1  # only ours to read
 mkdir -m 700 "$session/runtime"
@@ -38,4 +36,4 @@ display=$(tr -dc 0-9 <"$session/display")
 
 env DISPLAY=":$display" XDG_RUNTIME_DIR="$session/runtime" ORBELANT_PROGRAM="$program" \
     ORBELANT_E2E_ARTEFACTS="$artefacts" PYTHONDONTWRITEBYTECODE=1 PYTHONWARNINGS="ignore::DeprecationWarning" \
-    PYTHONPATH=$(dirname "$test") dbus-run-session -- "$python" "$test"
+    PYTHONPATH=$(dirname "$test") dbus-run-session -- /usr/bin/python3 "$test"
