@@ -87,8 +87,6 @@ private slots:
 
     void opening()
     {
-        QCOMPARE(m_data->Caption(), QStringLiteral("Орбелант"));
-
         // A workbook that cannot be opened is reported; Refresh tries again.
         QVERIFY(!m_data->Refresh());
         QCOMPARE(m_messages.texts, QStringList{m_sheets.readError.message});
@@ -105,6 +103,22 @@ private slots:
         open(damaged);
         QCOMPARE(m_messages.texts.last(), damaged.notSaveable->message);
         QCOMPARE(m_sheets.marks, 1);
+
+        // A bound column the sheet lacks is reported once; its field stays empty and stores
+        // nothing. Line ends and blanks read back from the fields as the workbook holds them:
+        // fields left untouched are never stored.
+        m_messages = FakeMessageBox();
+        open(makeTable({{"1", "Текст   \tс табуляцией", "Первая\r\nвторая\rтретья\nчетвёртая  "}, {"2", "E1", "Звери"}},
+                       {"Возраст", "Эонотема", "Органический мир"}));
+        QCOMPARE(m_messages.texts.size(), 1);
+        QVERIFY(m_messages.texts[0].contains(QStringLiteral("«Ярус»")));
+        QVERIFY(m_data->MoveNext());
+        QCOMPARE(m_stage->text(), QString());
+        QCOMPARE(m_note->toPlainText(), QStringLiteral("Звери"));
+        typeText(m_stage, QStringLiteral("x"));
+        for (const char *step : {"previous", "next", "close"})
+            act(step);
+        QVERIFY(m_sheets.stores.empty());
     }
 
     void steps_data()
@@ -210,24 +224,6 @@ private slots:
         QCOMPARE(m_age->text(), dropped ? "120" : "5");
     }
 
-    // A bound column the sheet lacks is reported once; its field stays empty and stores
-    // nothing. Line ends and blanks read back from the fields as the workbook holds them:
-    // fields left untouched are never stored.
-    void missingColumnAndUntouchedFields()
-    {
-        open(makeTable({{"1", "Текст   \tс табуляцией", "Первая\r\nвторая\rтретья\nчетвёртая  "}, {"2", "E1", "Звери"}},
-                       {"Возраст", "Эонотема", "Органический мир"}));
-        QCOMPARE(m_messages.texts.size(), 1);
-        QVERIFY(m_messages.texts[0].contains(QStringLiteral("«Ярус»")));
-        QVERIFY(m_data->MoveNext());
-        QCOMPARE(m_stage->text(), QString());
-        QCOMPARE(m_note->toPlainText(), QStringLiteral("Звери"));
-        typeText(m_stage, QStringLiteral("x"));
-        for (const char *step : {"previous", "next", "close"})
-            act(step);
-        QVERIFY(m_sheets.stores.empty());
-    }
-
     // Square buttons, first and previous at the left end, next and last at the right, the
     // caption between them; arrows that mirror each other; held down, a button keeps stepping.
     void bar()
@@ -235,7 +231,6 @@ private slots:
         const QRect previous = button("previous")->geometry(), next = button("next")->geometry();
         QCOMPARE(button("first")->geometry().united(previous), QRect(0, 0, 50, 25));
         QCOMPARE(next.united(button("last")->geometry()), QRect(295, 0, 50, 25));
-        QCOMPARE(previous.size(), next.size());
         auto *caption = m_data->findChild<QLabel *>(QStringLiteral("caption"));
         QCOMPARE(caption->geometry(), QRect(50, 0, 245, 25));
         m_data->setCaption(QStringLiteral("Шкала"));

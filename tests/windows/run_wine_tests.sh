@@ -11,7 +11,6 @@ work=${2:-$build/wine-tests}
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-started=$(date +%s)
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb=$!
@@ -34,10 +33,8 @@ if ! wineboot -i >"$work/wineboot.log" 2>&1; then
     echo "wineboot failed"
     exit 1
 fi
-echo "== Wine prefix ready in $(( $(date +%s) - started )) s"
 
 /usr/bin/python3 "$here/wine_tests.py" "$build" "$work"
 status=$?
-echo "== Wine tests: $(( $(date +%s) - started )) s"
 [ "$status" -eq 0 ] && rm -rf "$WINEPREFIX"
 exit "$status"
