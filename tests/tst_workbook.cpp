@@ -358,6 +358,10 @@ private slots:
         row("LABELSST without its index", [](QByteArray &s) { shorten(s, Id::LabelSst, 6); }, damaged);
         // Cells
         row("MULRK of one cell cut short", [](QByteArray &s) { shorten(s, Id::MulRk, 10); }, damaged);
+        row("MULRK of one cell", [](QByteArray &s) { shorten(s, Id::MulRk, 10);
+            s.insert(recordEnd(s, Id::MulRk), u16s({1}));
+            setLength(s, Id::MulRk, 12);
+        }, table(QString(EraText).replace(QStringLiteral("\t02.01.1990"), QStringLiteral("\t"))));
         row("MULRK past column 255", [](QByteArray &s) { setU16(s, findRecord(s, Id::MulRk) + 6, 255); }, damaged);
         row("MULRK's last column disagrees", [](QByteArray &s) { setU16(s, recordEnd(s, Id::MulRk) - 2, 200); }, era);
         row("date cell holding NaN", [](QByteArray &s) { setU32(s, findRecord(s, Id::MulRk) + 16, 0x7FF80000u); },
