@@ -24,6 +24,7 @@ Russian; tab, line breaks and backslash escaped.
 
 import datetime
 import hashlib
+import itertools
 import json
 import os
 import struct
@@ -70,13 +71,13 @@ def record(rid, data):
 
 
 def in_blocks(stream):
-    """The stream as Excel lays out a worksheet: an INDEX after the BOF, then blocks of the
-    ROW records of up to 32 rows (row // 32 alike), their cells and a DBCELL (xlwt writes
-    neither INDEX nor DBCELL). The globals keep their size: BOUNDSHEET positions are filled
-    in place."""
+    """The stream as Excel lays out a workbook: an EXTSST after the shared strings, and in
+    each worksheet an INDEX after the BOF, then blocks of the ROW records of up to 32 rows
+    (row // 32 alike), their cells and a DBCELL (xlwt writes neither INDEX nor DBCELL).
+    BOUNDSHEET positions are filled in place."""
     recs = [(rid, data) for _, rid, data in records(stream)]
     ends = [i for i, (rid, _) in enumerate(recs) if rid == EOF]
-    book, laid = recs[:ends[0] + 1], []
+    book, laid = with_extsst(recs[:ends[0] + 1]), []
     position = sum(4 + len(data) for _, data in book)
     for a, b in zip(ends, ends[1:]):  # a sheet's length does not depend on where it starts
         laid.append((position, lay_out(recs[a + 1:b + 1], position)))
@@ -84,6 +85,20 @@ def in_blocks(stream):
     starts = iter(start for start, _ in laid)
     return b"".join(record(rid, struct.pack("<I", next(starts)) + data[4:] if rid == BOUNDSHEET else data) for rid, data in book) + \
         b"".join(sheet for _, sheet in laid)
+
+
+def with_extsst(book):
+    """The globals with an EXTSST after the shared strings, as Excel writes it (xlwt does not):
+    a bucket for every max(n // 128 + 1, 8) strings, each where its first string starts."""
+    positions = list(itertools.accumulate([0] + [4 + len(data) for _, data in book]))
+    sst = next(i for i, (rid, _) in enumerate(book) if rid == SST)
+    end = sst + 1
+    while book[end][0] == CONTINUE:
+        end += 1
+    starts = string_starts([(positions[i], book[i][1]) for i in range(sst, end)])
+    per_bucket = max(len(starts) // 128 + 1, 8)
+    buckets = [struct.pack("<IHH", at, at - max(p for p in positions[sst:end] if p < at), 0) for at in starts[::per_bucket]]
+    return book[:end] + [(EXTSST, struct.pack("<H", per_bucket) + b"".join(buckets))] + book[end:]
 
 
 def lay_out(sheet, start):
