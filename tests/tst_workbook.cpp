@@ -398,6 +398,10 @@ private slots:
         row("STRING shorter than its length", [](QByteArray &s) { insertInSheet(s, formulaCell(0, 0) + stringRecord(30, "Mel")); }, damaged);
         row("formula error", [](QByteArray &s) { insertInSheet(s, formulaCell(2, 0x2A)); }, table(withLastCell(QStringLiteral("#Н/Д"))));
         row("formula boolean", [](QByteArray &s) { insertInSheet(s, formulaCell(1, 1)); }, table(withLastCell(QStringLiteral("ИСТИНА"))));
+        row("formula number with a byte 0xFF", [](QByteArray &s) { QByteArray cell = u16s({2, 2, 15});
+            putF64(cell, 126976); // 0x40FF000000000000: byte 6 alone is 0xFF
+            insertInSheet(s, record(Id::Formula, cell + u16s({0, 0, 0, 0})));
+        }, table(withLastCell(QStringLiteral("126976"))));
         row("formula empty text", [](QByteArray &s) { insertInSheet(s, formulaCell(3, 0)); }, era);
         row("formula cut inside its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 12))); }, damaged);
         row("cells of an embedded chart are passed over", [](QByteArray &s) { QByteArray chartBof = s.mid(findRecord(s, Id::Bof, 1) + 4, 16);
@@ -614,6 +618,7 @@ private:
             const qsizetype column = table->columnIndex(edit.column); // a column the sheet has not: the one past the last
             const auto stored = storeRecord(scenario.file, *table, edit.record, {{column < 0 ? table->columnCount() : column, edit.typed}});
             if (stored) {
+                QCOMPARE(qsizetype(stored->size()), table->columnCount()); // the record as stored
                 scenario.outcomes.push_back({});
                 continue;
             }
