@@ -3,7 +3,7 @@
 # cache outside the work tree, see scripts/windows/build-qt.sh), then the two programs, each
 # one file that needs only Windows' own DLLs, and the zip a Windows user unpacks:
 #   dist/windows/Орбелант.exe, dist/windows/orbelant-xls.exe, dist/windows/Орбелант-1.0.0-win64.zip
-# The build folder build-windows/ also holds the Windows tests (tests/windows/run_wine_tests.sh).
+# tests/windows/run_wine_tests.sh tests what build-windows/ holds.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

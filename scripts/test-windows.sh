@@ -1,7 +1,7 @@
 #!/bin/bash
 # Builds the Windows programs (scripts/build-windows.sh) and runs their tests under wine
-# (tests/windows/run_wine_tests.sh): the workbook tool over the corpus, the Windows file
-# replacement, and Орбелант.exe worked with clicks and keys on an X display of its own.
+# (tests/windows/run_wine_tests.sh): the workbook tool over the corpus, and Орбелант.exe
+# worked with clicks and keys on an X display of its own.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

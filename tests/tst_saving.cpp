@@ -320,16 +320,6 @@ private slots:
         QVERIFY(table && makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Лист2"}, {"rows", QJsonArray{QJsonArray{"Ярус"}}}}}}}}}));
         QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
     }
-
-    // For a damaged file the tool prints its own message alone.
-    void toolRefusesADamagedFile()
-    {
-        QTemporaryDir dir;
-        const QString path = copySample(dir.path());
-        QVERIFY(writeBytes(path, readAll(path).left(3000)));
-        const auto damaged = run(QStringLiteral(ORBELANT_TOOL), {QStringLiteral("set"), path, Sheet, QStringLiteral("1"), QStringLiteral("Ярус"), QStringLiteral("x")});
-        QVERIFY(damaged.exitCode == 2 && damaged.err.count('\n') == 1);
-    }
 };
 
 QTEST_GUILESS_MAIN(SavingTest)

@@ -28,13 +28,6 @@ trap stop EXIT
 # seconds after the last one, and each program after such a pause would set up a new session.
 mkdir "$WINEPREFIX"
 wineserver -p
-if ! wineboot -i >"$work/wineboot.log" 2>&1; then
-    tail -5 "$work/wineboot.log"
-    echo "wineboot failed"
-    exit 1
-fi
+wineboot -i >"$work/wineboot.log" 2>&1 || { tail -5 "$work/wineboot.log"; echo "wineboot failed"; exit 1; }
 
-/usr/bin/python3 "$here/wine_tests.py" "$build" "$work"
-status=$?
-[ "$status" -eq 0 ] && rm -rf "$WINEPREFIX"
-exit "$status"
+/usr/bin/python3 "$here/wine_tests.py" "$build" "$work" && rm -rf "$WINEPREFIX"

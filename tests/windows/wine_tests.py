@@ -9,7 +9,6 @@ on an X display of its own (Xvfb) it runs:
     absent): each sheet reads as xlrd reads it, one stored cell per workbook is read back by
     xlrd with every other stream and storage unchanged, and what is not an Excel 97 workbook
     is read or refused with a message, never a crash;
-  - tst_filereplace.exe, the Windows file replacement;
   - Орбелант.exe on a copy of the sample workbook, worked with xdotool's clicks and keys at
     the places the window's fixed layout gives.
 Screenshots and the program's output are left in WORK_FOLDER.
@@ -150,10 +149,6 @@ class WorkbookTool(unittest.TestCase):
         self.assertEqual(entries_beside_the_workbook(copy), entries_beside_the_workbook(book))
         return 1
 
-    def test_file_replacement(self):
-        report = WORK / "tst_filereplace.txt"
-        result = wine(BUILD / "bin" / "tst_filereplace.exe", "-o", "%s,txt" % report.name, cwd=WORK)
-        self.assertEqual(result.returncode, 0, report.read_text(errors="replace") if report.exists() else "no report")
 
 
 class Program(unittest.TestCase):
