@@ -13,7 +13,6 @@ constexpr qsizetype SectorShiftOffset = 30;
 constexpr qsizetype AllocationSectorCountOffset = 44;
 constexpr qsizetype DirectoryStartOffset = 48;
 constexpr qsizetype ExtensionStartOffset = 68;
-constexpr qsizetype ExtensionCountOffset = 72;
 constexpr qsizetype HeaderAllocationListOffset = 76;
 constexpr qsizetype HeaderAllocationListLength = 109;
 constexpr char Signature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
