@@ -35,6 +35,7 @@ struct CompoundDocument::Private {
     QString displayName;
     QString workbookName;   // the stream's name as the directory spells it
     QByteArray workbookStream;
+    std::optional<Error> notRewritable; // why the container must not be rewritten, if it must not
 };
 
 namespace {
@@ -92,11 +93,7 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
 {
     if (fileBytes.size() > MaxFileBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    const FileBytes file = FileBytes::fromMemory(fileBytes);
-    const auto complete = checkContainer(file, displayName);
-    if (!complete)
-        return std::unexpected(complete.error());
-    auto workbookStream = readWorkbookStream(file, displayName);
+    auto workbookStream = readWorkbookStream(FileBytes::fromMemory(fileBytes), displayName);
     if (!workbookStream)
         return std::unexpected(workbookStream.error());
 
@@ -105,6 +102,7 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
     state->displayName = displayName;
     state->workbookName = workbookStream->name;
     state->workbookStream = std::move(workbookStream->bytes);
+    state->notRewritable = std::move(workbookStream->notRewritable);
     return CompoundDocument(std::move(state));
 }
 
@@ -115,6 +113,8 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
 {
     if (stream.size() > MaxWorkbookStreamBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
+    if (d->notRewritable)
+        return std::unexpected(*d->notRewritable);
     QByteArray reread;
     if (d->fileBytes.isEmpty() && !d->path.isEmpty()) {
         auto bytes = readWholeFile(d->path, d->displayName);
@@ -125,14 +125,8 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
         if (digestOf(reread) != d->fileDigest)
             return fail(ErrorCode::ChangedOnDisk, d->displayName);
     }
+    // The bytes given to the container library are those checked when they were read.
     const QByteArray &fileBytes = d->fileBytes.isEmpty() ? reread : d->fileBytes;
-    // The bytes given to the container library are checked every time they are read.
-    const auto complete = checkContainer(FileBytes::fromMemory(fileBytes), d->displayName);
-    if (!complete)
-        return std::unexpected(complete.error());
-    if (!*complete)
-        return fail(ErrorCode::Damaged, damagedDetail(d->displayName, QStringLiteral("часть элементов контейнера не читается, "
-                                                                                   "и при сохранении они были бы потеряны")));
     return copyContainer(fileBytes, d->displayName, d->workbookName, paddedWorkbookStream(stream), consume);
 }
 
