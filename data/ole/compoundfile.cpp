@@ -60,23 +60,18 @@ Result<CompoundFile> CompoundFile::parse(const FileBytes &file, const QString &d
     return container;
 }
 
-std::unexpected<Error> CompoundFile::damaged(const QString &what) const
-{
-    return fail(ErrorCode::Damaged, damagedDetail(m_displayName, what));
-}
-
 Result<void> CompoundFile::readHeader()
 {
     m_header = m_file.read(0, HeaderBytes);
     if (!m_header.startsWith(QByteArrayView(Signature, 8)))
         return fail(ErrorCode::NotCompoundFile, m_displayName);
     if (m_header.size() < HeaderBytes)
-        return damaged(QStringLiteral("заголовок контейнера обрезан"));
+        return damagedContainer(m_displayName, QStringLiteral("заголовок контейнера обрезан"));
     const quint16 shift = u16At(m_header, SectorShiftAt);
     if (shift != 9 && shift != 12)
-        return damaged(QStringLiteral("недопустимый размер сектора"));
+        return damagedContainer(m_displayName, QStringLiteral("недопустимый размер сектора"));
     if (u16At(m_header, MiniSectorShiftAt) != 6)
-        return damaged(QStringLiteral("недопустимый размер малого сектора"));
+        return damagedContainer(m_displayName, QStringLiteral("недопустимый размер малого сектора"));
     m_sectorBytes = qint64(1) << shift;
     m_sectorsInFile = (m_file.size() + m_sectorBytes - 1) / m_sectorBytes - 1;
     m_miniStreamCutoff = u32At(m_header, MiniStreamCutoffAt);
@@ -183,7 +178,7 @@ qint64 CompoundFile::entryPosition(quint32 index) const
 Result<QByteArray> CompoundFile::streamBytes(const Entry &entry) const
 {
     if (entry.size > m_file.size())
-        return damaged(QStringLiteral("поток «%1» длиннее самого файла").arg(entry.name));
+        return damagedContainer(m_displayName, QStringLiteral("поток «%1» длиннее самого файла").arg(entry.name));
     if (entry.size < m_miniStreamCutoff)
         return miniStream(entry);
     return regularStream(entry.start, entry.size, entry.name);
@@ -195,7 +190,7 @@ Result<QByteArray> CompoundFile::regularStream(quint32 start, qint64 size, const
     const qint64 needed = (size + m_sectorBytes - 1) / m_sectorBytes;
     const std::vector<quint32> sectors = chain(start, needed);
     if (qint64(sectors.size()) < needed)
-        return damaged(QStringLiteral("цепочка секторов потока «%1» оборвана").arg(name));
+        return damagedContainer(m_displayName, QStringLiteral("цепочка секторов потока «%1» оборвана").arg(name));
     QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
     for (size_t i = 0; i < sectors.size();) {
         size_t run = 1;
@@ -204,7 +199,7 @@ Result<QByteArray> CompoundFile::regularStream(quint32 start, qint64 size, const
         const qint64 at = qint64(i) * m_sectorBytes;
         const qint64 length = std::min<qint64>(qint64(run) * m_sectorBytes, size - at);
         if (!m_file.readInto(sectorPosition(sectors[i]), bytes.data() + at, length))
-            return damaged(QStringLiteral("поток «%1» выходит за конец файла").arg(name));
+            return damagedContainer(m_displayName, QStringLiteral("поток «%1» выходит за конец файла").arg(name));
         i += run;
     }
     return bytes;
@@ -215,7 +210,7 @@ Result<QByteArray> CompoundFile::regularStream(quint32 start, qint64 size, const
 Result<QByteArray> CompoundFile::miniStream(const Entry &entry) const
 {
     if (m_entries.empty())
-        return damaged(QStringLiteral("нет корневого элемента каталога"));
+        return damagedContainer(m_displayName, QStringLiteral("нет корневого элемента каталога"));
     const Entry &root = m_entries.front();
     auto container = regularStream(root.start, std::min(root.size, m_file.size()), QStringLiteral("Root Entry"));
     if (!container)
@@ -234,7 +229,7 @@ Result<QByteArray> CompoundFile::miniStream(const Entry &entry) const
     for (quint32 sector = entry.start; bytes.size() < entry.size; sector = miniTable[sector]) {
         const qint64 at = qint64(sector) * MiniSectorBytes;
         if (sector >= miniTable.size() || seen[sector] || at + MiniSectorBytes > container->size())
-            return damaged(QStringLiteral("цепочка малых секторов потока «%1» оборвана").arg(entry.name));
+            return damagedContainer(m_displayName, QStringLiteral("цепочка малых секторов потока «%1» оборвана").arg(entry.name));
         seen[sector] = true;
         bytes.append(container->constData() + at, std::min(MiniSectorBytes, entry.size - bytes.size()));
     }

@@ -88,7 +88,6 @@ private:
     std::vector<quint32> chain(quint32 start, qint64 limit) const;
     Result<QByteArray> regularStream(quint32 start, qint64 size, const QString &name) const;
     Result<QByteArray> miniStream(const Entry &entry) const;
-    std::unexpected<Error> damaged(const QString &what) const;
 
     FileBytes m_file;
     QString m_displayName;

@@ -35,7 +35,7 @@ Result<bool> everyLinkedEntryUsable(const CompoundFile &container, qint64 fileSi
         if (link.index == NoEntry)
             continue;
         if (link.depth > MaxDirectoryDepth)
-            return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("каталог контейнера слишком глубок")));
+            return damagedContainer(displayName, QStringLiteral("каталог контейнера слишком глубок"));
         if (++visited > MaxDirectoryEntries)
             return fail(ErrorCode::TooLarge, QStringLiteral("в файле «%1» больше %2 элементов контейнера")
                                                  .arg(displayName).arg(MaxDirectoryEntries));
@@ -64,15 +64,15 @@ Result<bool> everyLinkedEntryUsable(const CompoundFile &container, qint64 fileSi
 
 } // namespace
 
-QString damagedDetail(const QString &displayName, const QString &what)
+std::unexpected<Error> damagedContainer(const QString &displayName, const QString &what)
 {
-    return QStringLiteral("файл «%1»: %2").arg(displayName, what);
+    return fail(ErrorCode::Damaged, QStringLiteral("файл «%1»: %2").arg(displayName, what));
 }
 
 Result<bool> checkContainer(const CompoundFile &container, const QString &displayName)
 {
     if (qint64(container.declaredTableSectors()) * (container.sectorBytes() / 4) > MaxDescribedSectors)
-        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("таблица размещения несоразмерно велика")));
+        return damagedContainer(displayName, QStringLiteral("таблица размещения несоразмерно велика"));
     const auto linked = everyLinkedEntryUsable(container, container.fileSize(), displayName);
     if (!linked)
         return linked;

@@ -24,7 +24,7 @@ constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 // every entry the directory links (false: some would be lost if the file were rewritten).
 Result<bool> checkContainer(const compound::CompoundFile &container, const QString &displayName);
 
-// "файл «name»: what", the detail of a damaged-container message.
-QString damagedDetail(const QString &displayName, const QString &what);
+// Damaged, with the detail "файл «name»: what".
+std::unexpected<Error> damagedContainer(const QString &displayName, const QString &what);
 
 } // namespace orbelant

@@ -10,11 +10,6 @@ namespace {
 
 using namespace compound;
 
-std::unexpected<Error> damaged(const QString &displayName, const QString &what)
-{
-    return fail(ErrorCode::Damaged, damagedDetail(displayName, what));
-}
-
 // Among the root's own streams: "Workbook" first, else "Book", in any case. The walk
 // over the root's tree of children visits every entry at most once.
 Result<std::optional<size_t>> findWorkbookEntry(const std::vector<Entry> &entries, const QString &displayName)
@@ -39,7 +34,7 @@ Result<std::optional<size_t>> findWorkbookEntry(const std::vector<Entry> &entrie
             continue;
         std::optional<size_t> &slot = isWorkbook ? workbook : book;
         if (slot) // which of the two would the workbook be?
-            return damaged(displayName, QStringLiteral("в контейнере два потока «%1»").arg(entry.name));
+            return damagedContainer(displayName, QStringLiteral("в контейнере два потока «%1»").arg(entry.name));
         slot = index;
     }
     return workbook ? workbook : book;
@@ -54,7 +49,7 @@ Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &
         return std::unexpected(container.error());
     const std::vector<Entry> &entries = container->entries();
     if (entries.empty() || entries.front().type != RootEntry)
-        return damaged(displayName, QStringLiteral("нет корневого элемента каталога"));
+        return damagedContainer(displayName, QStringLiteral("нет корневого элемента каталога"));
     const auto found = findWorkbookEntry(entries, displayName);
     if (!found)
         return std::unexpected(found.error());
@@ -74,8 +69,8 @@ Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &
     if (!complete)
         stream.notRewritable = complete.error();
     else if (!*complete)
-        stream.notRewritable = Error::make(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral(
-            "часть элементов контейнера не читается, и при сохранении они были бы потеряны")));
+        stream.notRewritable = damagedContainer(displayName, QStringLiteral(
+            "часть элементов контейнера не читается, и при сохранении они были бы потеряны")).error();
     return stream;
 }
 
