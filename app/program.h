@@ -1,8 +1,10 @@
 #pragma once
 // Everything the real program is made of, built in order: the platform services, the
 // workbook engine and the shell that owns the windows. The program ends when the shell's
-// last window closes.
+// last window closes; a signal that ends it from outside closes every window first, as
+// the user would.
 
+#include "endingsignals.h"
 #include "realplatform.h"
 #include "sheetaccess.h"
 #include "shell.h"
@@ -22,6 +24,7 @@ private:
     EngineSheetAccess m_sheets;
     PlatformServices m_services;
     Shell m_shell;
+    EndingSignals m_endingSignals;
 };
 
 } // namespace orbelant
