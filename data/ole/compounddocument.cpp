@@ -1,4 +1,5 @@
 #include "compounddocument.h"
+#include "compoundfile.h"
 #include "containercheck.h"
 #include "containercopy.h"
 #include "filereplace.h"
@@ -35,7 +36,6 @@ struct CompoundDocument::Private {
     QString displayName;
     QString workbookName;   // the stream's name as the directory spells it
     QByteArray workbookStream;
-    std::optional<Error> notRewritable; // why the container must not be rewritten, if it must not
 };
 
 namespace {
@@ -93,7 +93,10 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
 {
     if (fileBytes.size() > MaxFileBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    auto workbookStream = readWorkbookStream(FileBytes::fromMemory(fileBytes), displayName);
+    const auto container = compound::CompoundFile::parse(FileBytes::fromMemory(fileBytes), displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    auto workbookStream = readWorkbookStream(*container, displayName);
     if (!workbookStream)
         return std::unexpected(workbookStream.error());
 
@@ -102,7 +105,6 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
     state->displayName = displayName;
     state->workbookName = workbookStream->name;
     state->workbookStream = std::move(workbookStream->bytes);
-    state->notRewritable = std::move(workbookStream->notRewritable);
     return CompoundDocument(std::move(state));
 }
 
@@ -113,8 +115,6 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
 {
     if (stream.size() > MaxWorkbookStreamBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
-    if (d->notRewritable)
-        return std::unexpected(*d->notRewritable);
     QByteArray reread;
     if (d->fileBytes.isEmpty() && !d->path.isEmpty()) {
         auto bytes = readWholeFile(d->path, d->displayName);
@@ -125,8 +125,13 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
         if (digestOf(reread) != d->fileDigest)
             return fail(ErrorCode::ChangedOnDisk, d->displayName);
     }
-    // The bytes given to the container library are those checked when they were read.
+    // The container library is given exactly the bytes checked here.
     const QByteArray &fileBytes = d->fileBytes.isEmpty() ? reread : d->fileBytes;
+    const auto container = compound::CompoundFile::parse(FileBytes::fromMemory(fileBytes), d->displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    if (const auto refusal = rewriteRefusal(*container, d->displayName))
+        return std::unexpected(*refusal);
     return copyContainer(fileBytes, d->displayName, d->workbookName, paddedWorkbookStream(stream), consume);
 }
 

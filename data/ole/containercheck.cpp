@@ -69,15 +69,18 @@ std::unexpected<Error> damagedContainer(const QString &displayName, const QStrin
     return fail(ErrorCode::Damaged, QStringLiteral("файл «%1»: %2").arg(displayName, what));
 }
 
-Result<bool> checkContainer(const CompoundFile &container, const QString &displayName)
+std::optional<Error> rewriteRefusal(const CompoundFile &container, const QString &displayName)
 {
     if (qint64(container.declaredTableSectors()) * (container.sectorBytes() / 4) > MaxDescribedSectors)
-        return damagedContainer(displayName, QStringLiteral("таблица размещения несоразмерно велика"));
+        return damagedContainer(displayName, QStringLiteral("таблица размещения несоразмерно велика")).error();
     const auto linked = everyLinkedEntryUsable(container, container.fileSize(), displayName);
     if (!linked)
-        return linked;
+        return linked.error();
     // libgsf reads only whole sectors, and fails on a table sector it cannot read.
-    return *linked && container.tableListComplete() && !container.structureCutShort();
+    if (!*linked || !container.tableListComplete() || container.structureCutShort())
+        return damagedContainer(displayName, QStringLiteral("часть элементов контейнера не читается, "
+                                                            "и при сохранении они были бы потеряны")).error();
+    return std::nullopt;
 }
 
 } // namespace orbelant

@@ -8,6 +8,7 @@
 #include "../error.h"
 
 #include <QString>
+#include <optional>
 
 namespace orbelant {
 
@@ -20,9 +21,9 @@ constexpr qint64 MaxContainerBytes = qint64(512) << 20;
 // The largest Workbook stream it takes.
 constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 
-// Refuses what the library must not see; otherwise tells whether a rewrite would carry
-// every entry the directory links (false: some would be lost if the file were rewritten).
-Result<bool> checkContainer(const compound::CompoundFile &container, const QString &displayName);
+// Why the container must not be rewritten, or nothing: the library must not see it
+// (Damaged, TooLarge), or a rewrite would lose entries the directory links (Damaged).
+std::optional<Error> rewriteRefusal(const compound::CompoundFile &container, const QString &displayName);
 
 // Damaged, with the detail "файл «name»: what".
 std::unexpected<Error> damagedContainer(const QString &displayName, const QString &what);

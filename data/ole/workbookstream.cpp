@@ -42,12 +42,9 @@ Result<std::optional<size_t>> findWorkbookEntry(const std::vector<Entry> &entrie
 
 } // namespace
 
-Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &displayName)
+Result<WorkbookStream> readWorkbookStream(const CompoundFile &container, const QString &displayName)
 {
-    const auto container = CompoundFile::parse(file, displayName);
-    if (!container)
-        return std::unexpected(container.error());
-    const std::vector<Entry> &entries = container->entries();
+    const std::vector<Entry> &entries = container.entries();
     if (entries.empty() || entries.front().type != RootEntry)
         return damagedContainer(displayName, QStringLiteral("нет корневого элемента каталога"));
     const auto found = findWorkbookEntry(entries, displayName);
@@ -57,20 +54,23 @@ Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &
         return fail(ErrorCode::NoWorkbookStream, displayName);
     const Entry &entry = entries[**found];
     // One longer than the file is damaged, as streamBytes says.
-    if (entry.size > MaxWorkbookStreamBytes && entry.size <= file.size())
+    if (entry.size > MaxWorkbookStreamBytes && entry.size <= container.fileSize())
         return fail(ErrorCode::TooLarge, QStringLiteral("поток «%1» в файле «%2» длиннее %3 МБ")
                                              .arg(entry.name, displayName).arg(MaxWorkbookStreamBytes >> 20));
-    auto bytes = container->streamBytes(entry);
+    auto bytes = container.streamBytes(entry);
     if (!bytes)
         return std::unexpected(bytes.error());
+    return WorkbookStream{std::move(*bytes), entry.name, std::nullopt};
+}
 
-    WorkbookStream stream{std::move(*bytes), entry.name, std::nullopt};
-    const auto complete = checkContainer(*container, displayName);
-    if (!complete)
-        stream.notRewritable = complete.error();
-    else if (!*complete)
-        stream.notRewritable = damagedContainer(displayName, QStringLiteral(
-            "часть элементов контейнера не читается, и при сохранении они были бы потеряны")).error();
+Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &displayName)
+{
+    const auto container = CompoundFile::parse(file, displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    auto stream = readWorkbookStream(*container, displayName);
+    if (stream)
+        stream->notRewritable = rewriteRefusal(*container, displayName);
     return stream;
 }
 

@@ -13,6 +13,10 @@
 
 namespace orbelant {
 
+namespace compound {
+class CompoundFile;
+}
+
 struct WorkbookStream {
     QByteArray bytes;
     QString name; // as the directory spells it
@@ -26,5 +30,8 @@ struct WorkbookStream {
 // rewrite on the way. Refuses: NotCompoundFile, NoWorkbookStream, TooLarge, Damaged (the
 // stream itself cannot be read whole).
 Result<WorkbookStream> readWorkbookStream(const FileBytes &file, const QString &displayName);
+// The same from a container already parsed, without the check: a save checks the very
+// bytes it gives the container library (rewriteRefusal()).
+Result<WorkbookStream> readWorkbookStream(const compound::CompoundFile &container, const QString &displayName);
 
 } // namespace orbelant
