@@ -20,11 +20,13 @@ public:
     Shell &shell() { return m_shell; }
 
 private:
+    // Taken over first and given back last, so that a signal while the windows go still
+    // waits for them and their lock file.
+    EndingSignals m_endingSignals;
     RealPlatform m_platform;
     EngineSheetAccess m_sheets;
     PlatformServices m_services;
     Shell m_shell;
-    EndingSignals m_endingSignals;
 };
 
 } // namespace orbelant
