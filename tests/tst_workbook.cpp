@@ -274,6 +274,8 @@ private slots:
         QVERIFY(writeBytes(path, era) && QFile::resize(path, 301 << 20));
         const auto tooLarge = readSheet(path, Sheet);
         QVERIFY(!tooLarge && tooLarge.error().code == ErrorCode::TooLarge && tooLarge.error().message.contains(QStringLiteral("256 МБ")));
+        QVERIFY(QFile::resize(path, (512 << 20) + 1)); // a file over 512 MB is not read at all
+        QVERIFY(readSheet(path, Sheet).error().message.contains(QStringLiteral("больше 512 МБ")));
     }
 
     void damaged_data()
@@ -311,14 +313,17 @@ private slots:
         row("directory chain 3000 entries deep", [](QByteArray &b) { b = chainedContainer(3000); }, damaged, file);
         row("allocation table of no sectors", [](QByteArray &b) { b[TableSectorCountAt] = 0; }, damaged, file);
         row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[TableSectorCountAt + 3] = char(0x80); }, readOnly, file);
-        row("allocation table whose extension lies past the end", [](QByteArray &b) {
-            const quint32 sectors = quint32(b.size() / 512 - 1);
-            b.append(109 * 128 * 512, '\0'); // room for a table of 110 sectors, the last one listed by the extension
+        row("allocation table listed past the end of the file", [](QByteArray &b) {
+            // Room for a table of 237 sectors: 109 listed in the header, 127 in an extension sector, one more.
+            const quint32 first = quint32(b.size() / 512 - 1), extension = first + 108;
+            b.append(236 * 128 * 512, '\0');
             for (quint32 i = 1; i < 109; ++i)
-                setU32(b, HeaderTableListAt + 4 * i, sectors + i);
-            setU32(b, TableSectorCountAt, 110);
-            setU32(b, ExtensionStartAt, 0x00FFFFF0u);
-            setU32(b, ExtensionCountAt, 1);
+                setU32(b, HeaderTableListAt + 4 * i, first + i - 1);
+            for (quint32 i = 0; i < 128; ++i) // the last entry names the next extension sector
+                setU32(b, 512 + 512 * qsizetype(extension) + 4 * i, i < 127 ? extension + 1 + i : 0x00FFFFF0u);
+            setU32(b, TableSectorCountAt, 237);
+            setU32(b, ExtensionStartAt, extension);
+            setU32(b, ExtensionCountAt, 2);
         }, readOnly, file);
         row("another stream longer than the file", [](QByteArray &b) {
             addEntry(b, "Summary");
