@@ -225,13 +225,14 @@ private slots:
     }
 
     // Storages nested 32 deep are copied into a new container; one deeper, the copy is refused.
+    // So is a chain of 2,000 streams, each the right sibling of the one before.
     void storageNesting()
     {
-        for (int depth : {32, 33}) {
-            const auto document = CompoundDocument::fromBytes(chainedContainer(depth, true), QStringLiteral("вложенная.xls"));
+        for (const auto &[count, nested] : {std::pair{32, true}, {33, true}, {2000, false}}) {
+            const auto document = CompoundDocument::fromBytes(chainedContainer(count, nested), QStringLiteral("вложенная.xls"));
             QVERIFY2(document, document ? "" : qPrintable(document.error().message));
             const auto copy = document->withWorkbookStream(m_era);
-            QCOMPARE(bool(copy), depth == 32);
+            QCOMPARE(bool(copy), count != 33);
             QVERIFY(copy || copy.error().code == ErrorCode::Damaged);
         }
     }
@@ -310,6 +311,11 @@ private slots:
             setU32(b, table + 4 * moved, 0xFFFFFFFEu);
             b.append(100, '\0');
         }, error(ErrorCode::Damaged, "выходит за конец файла"), file);
+        row("Workbook's chain runs on past the end of the file", [](QByteArray &b) {
+            const qsizetype table = 512 + 512 * qsizetype(ByteReader(b.mid(HeaderTableListAt, 4)).u32());
+            const qsizetype last = (ByteReader(b.mid(entryOffset(b, "Workbook") + SizeAt, 4)).u32() - 1) / 512;
+            setU32(b, table + 4 * (last - 1), quint32(b.size() / 512));
+        }, error(ErrorCode::Damaged, "оборвана"), file);
         row("directory chain 3000 entries deep", [](QByteArray &b) { b = chainedContainer(3000); }, damaged, file);
         row("allocation table of no sectors", [](QByteArray &b) { b[TableSectorCountAt] = 0; }, damaged, file);
         row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[TableSectorCountAt + 3] = char(0x80); }, readOnly, file);
