@@ -25,6 +25,8 @@ Program::Program(Application &app)
     app.setWindowIcon(programIcon());
     app.setMessageBox(&m_services.messages);
     QObject::connect(&m_shell, &Shell::lastWindowClosed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Typing not yet stored is stored, or the user is asked, as when the windows are closed.
+    QObject::connect(&m_endingSignals, &EndingSignals::endRequested, &m_shell, [this] { m_shell.endProgram(); });
 }
 
 } // namespace orbelant

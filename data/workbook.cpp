@@ -166,7 +166,7 @@ Result<SheetTable> readSheet(const QString &path, const QString &sheetName)
     auto opened = openStream(path);
     if (!opened)
         return std::unexpected(opened.error());
-    const bool sound = opened->stream.containerSound;
+    const bool sound = !opened->stream.notRewritable;
     auto table = readSheetFromStream(std::move(opened->stream.bytes), sheetName, opened->displayName);
     if (table && !sound)
         table->notSaveable = Error::make(ErrorCode::DamagedReadOnly, opened->displayName);

@@ -39,12 +39,12 @@ QByteArray chainedContainer(int count, bool nested = false)
     const quint32 none = 0xFFFFFFFF, endOfChain = 0xFFFFFFFE;
     QByteArray directory;
     for (int i = -1; i <= count; ++i) {
-        QByteArray entry(EntrySize, '\0');
+        QByteArray entry(EntryBytes, '\0');
         setName(entry, 0, i < 0 ? QStringLiteral("Root Entry") : i == 0 ? QStringLiteral("Workbook") : QStringLiteral("S%1").arg(i));
         entry[TypeAt] = i < 0 ? char(5) : i > 0 && nested ? char(1) : char(2);
         entry[TypeAt + 1] = 1; // black
         const quint32 next = i >= 0 && i < count ? quint32(i + 2) : none;
-        for (auto [at, link] : {std::pair{68, none}, {RightSiblingAt, i == 0 || !nested ? next : none}, {76, i < 0 ? 1u : i > 0 && nested ? next : none}, {116, endOfChain}})
+        for (auto [at, link] : {std::pair{LeftSiblingAt, none}, {RightSiblingAt, i == 0 || !nested ? next : none}, {ChildAt, i < 0 ? 1u : i > 0 && nested ? next : none}, {StartSectorAt, endOfChain}})
             setU32(entry, at, link);
         directory += entry;
     }
@@ -225,13 +225,14 @@ private slots:
     }
 
     // Storages nested 32 deep are copied into a new container; one deeper, the copy is refused.
+    // So is a chain of 2,000 streams, each the right sibling of the one before.
     void storageNesting()
     {
-        for (int depth : {32, 33}) {
-            const auto document = CompoundDocument::fromBytes(chainedContainer(depth, true), QStringLiteral("вложенная.xls"));
+        for (const auto &[count, nested] : {std::pair{32, true}, {33, true}, {2000, false}}) {
+            const auto document = CompoundDocument::fromBytes(chainedContainer(count, nested), QStringLiteral("вложенная.xls"));
             QVERIFY2(document, document ? "" : qPrintable(document.error().message));
             const auto copy = document->withWorkbookStream(m_era);
-            QCOMPARE(bool(copy), depth == 32);
+            QCOMPARE(bool(copy), count != 33);
             QVERIFY(copy || copy.error().code == ErrorCode::Damaged);
         }
     }
@@ -246,13 +247,13 @@ private slots:
         // A second directory sector, with one more stream, where only the extension finds its link.
         QByteArray bytes = readAll(path);
         const auto u32At = [&](qsizetype at) { return ByteReader(bytes.mid(at, 4)).u32(); };
-        const quint32 directory = u32At(48), added = quint32(bytes.size() / 512 - 1), extension = 512 + 512 * u32At(68);
+        const quint32 directory = u32At(DirectoryStartAt), added = quint32(bytes.size() / 512 - 1), extension = 512 + 512 * u32At(ExtensionStartAt);
         const qsizetype links = 512 + 512 * qsizetype(u32At(extension + 4 * (directory / 128 - 109))), entry = bytes.size();
         setU32(bytes, links + 4 * (directory % 128), added);
         setU32(bytes, links + 4 * (added % 128), 0xFFFFFFFEu);
-        bytes += bytes.mid(entryOffset(bytes, QStringLiteral("Workbook")), EntrySize) + QByteArray(512 - EntrySize, '\0');
+        bytes += bytes.mid(entryOffset(bytes, QStringLiteral("Workbook")), EntryBytes) + QByteArray(512 - EntryBytes, '\0');
         setName(bytes, entry, QStringLiteral("Приложение1"));
-        setU32(bytes, entry + SizeAt - 4, 0xFFFFFFFEu); // empty: no start sector
+        setU32(bytes, entry + StartSectorAt, 0xFFFFFFFEu); // empty: no start sector
         setU32(bytes, entry + SizeAt, 0);
         setU32(bytes, entryOffset(bytes, QStringLiteral("Workbook")) + RightSiblingAt, 4);
         QVERIFY(writeBytes(path, bytes));
@@ -265,7 +266,7 @@ private slots:
         for (const QString &asked : {QStringLiteral("Эр"), QStringLiteral("Эры$$"), QStringLiteral("Ярусы")})
             QCOMPARE(readSheet(path, asked).error().code, ErrorCode::SheetMissing);
         bytes = readAll(path); // the header lists no extension of the allocation table
-        setU32(bytes, 72, 0);
+        setU32(bytes, ExtensionCountAt, 0);
         QVERIFY(writeBytes(path, bytes));
         QCOMPARE(readSheet(path, Sheet).error().code, ErrorCode::Damaged);
         // A Workbook stream over 256 MB is refused as too large, naming the limit.
@@ -274,6 +275,8 @@ private slots:
         QVERIFY(writeBytes(path, era) && QFile::resize(path, 301 << 20));
         const auto tooLarge = readSheet(path, Sheet);
         QVERIFY(!tooLarge && tooLarge.error().code == ErrorCode::TooLarge && tooLarge.error().message.contains(QStringLiteral("256 МБ")));
+        QVERIFY(QFile::resize(path, (512 << 20) + 1)); // a file over 512 MB is not read at all
+        QVERIFY(readSheet(path, Sheet).error().message.contains(QStringLiteral("больше 512 МБ")));
     }
 
     void damaged_data()
@@ -297,20 +300,37 @@ private slots:
         row("Workbook is a storage", [](QByteArray &b) { b[entryOffset(b, "Workbook") + TypeAt] = 1; }, error(ErrorCode::NoWorkbookStream), file);
         row("two Workbook streams differing in case", [](QByteArray &b) { addEntry(b, "WORKBOOK"); }, damaged, file);
         row("header cut short", [](QByteArray &b) { b.truncate(100); }, damaged, file);
-        row("sector size 1 MiB", [](QByteArray &b) { setU16(b, 30, 20); }, damaged, file);
-        row("directory start past the end", [](QByteArray &b) { setU32(b, 48, 0x00FFFFF0u); }, damaged, file);
+        row("sector size 1 MiB", [](QByteArray &b) { setU16(b, SectorShiftAt, 20); }, damaged, file);
+        row("directory start past the end", [](QByteArray &b) { setU32(b, DirectoryStartAt, 0x00FFFFF0u); }, damaged, file);
         row("Workbook longer than the file", [](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, 0x7FFFFFFFu); }, damaged, file);
         row("Workbook longer than its sector chain", [](QByteArray &b) { setU32(b, entryOffset(b, "Workbook") + SizeAt, quint32(b.size())); }, damaged, file);
         row("Workbook's last sector cut short at the end of the file", [](QByteArray &b) {
-            const qsizetype table = 512 + 512 * qsizetype(ByteReader(b.mid(76, 4)).u32()), moved = b.size() / 512 - 1;
+            const qsizetype table = 512 + 512 * qsizetype(ByteReader(b.mid(HeaderTableListAt, 4)).u32()), moved = b.size() / 512 - 1;
             const qsizetype last = (ByteReader(b.mid(entryOffset(b, "Workbook") + SizeAt, 4)).u32() - 1) / 512;
             setU32(b, table + 4 * (last - 1), quint32(moved));
             setU32(b, table + 4 * moved, 0xFFFFFFFEu);
             b.append(100, '\0');
         }, error(ErrorCode::Damaged, "выходит за конец файла"), file);
+        row("Workbook's chain runs on past the end of the file", [](QByteArray &b) {
+            const qsizetype table = 512 + 512 * qsizetype(ByteReader(b.mid(HeaderTableListAt, 4)).u32());
+            const qsizetype last = (ByteReader(b.mid(entryOffset(b, "Workbook") + SizeAt, 4)).u32() - 1) / 512;
+            setU32(b, table + 4 * (last - 1), quint32(b.size() / 512));
+        }, error(ErrorCode::Damaged, "оборвана"), file);
         row("directory chain 3000 entries deep", [](QByteArray &b) { b = chainedContainer(3000); }, damaged, file);
-        row("allocation table of no sectors", [](QByteArray &b) { b[44] = 0; }, damaged, file);
-        row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[47] = char(0x80); }, readOnly, file);
+        row("allocation table of no sectors", [](QByteArray &b) { b[TableSectorCountAt] = 0; }, damaged, file);
+        row("allocation table claims 2^31 sectors more", [](QByteArray &b) { b[TableSectorCountAt + 3] = char(0x80); }, readOnly, file);
+        row("allocation table listed past the end of the file", [](QByteArray &b) {
+            // Room for a table of 237 sectors: 109 listed in the header, 127 in an extension sector, one more.
+            const quint32 first = quint32(b.size() / 512 - 1), extension = first + 108;
+            b.append(236 * 128 * 512, '\0');
+            for (quint32 i = 1; i < 109; ++i)
+                setU32(b, HeaderTableListAt + 4 * i, first + i - 1);
+            for (quint32 i = 0; i < 128; ++i) // the last entry names the next extension sector
+                setU32(b, 512 + 512 * qsizetype(extension) + 4 * i, i < 127 ? extension + 1 + i : 0x00FFFFF0u);
+            setU32(b, TableSectorCountAt, 237);
+            setU32(b, ExtensionStartAt, extension);
+            setU32(b, ExtensionCountAt, 2);
+        }, readOnly, file);
         row("another stream longer than the file", [](QByteArray &b) {
             addEntry(b, "Summary");
             setU32(b, entryOffset(b, "Summary") + SizeAt, 0x7FFFFFFFu);
@@ -465,6 +485,8 @@ private slots:
         }
         QVERIFY2(names, names ? "" : qPrintable(names.error().message));
         QCOMPARE(*names, before[QStringLiteral("sheets")].toVariant().toStringList());
+        const auto stream = readWorkbookStream(FileBytes::fromMemory(scenario.before), scenario.name); // as long as xlrd takes it
+        QVERIFY(!before[QStringLiteral("counts")].isObject() || (stream && stream->bytes.size() == countOf(before, "workbook_bytes")));
         QVERIFY2(after[QStringLiteral("tables")].isObject(), "xlrd does not read the written file");
 
         // Each edit stored or refused as it should be.

@@ -1,4 +1,5 @@
 #include "compounddocument.h"
+#include "compoundfile.h"
 #include "containercheck.h"
 #include "containercopy.h"
 #include "filereplace.h"
@@ -92,11 +93,10 @@ Result<CompoundDocument> CompoundDocument::fromBytes(QByteArray fileBytes, const
 {
     if (fileBytes.size() > MaxFileBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(MaxFileBytes >> 20));
-    const FileBytes file = FileBytes::fromMemory(fileBytes);
-    const auto complete = checkContainer(file, displayName);
-    if (!complete)
-        return std::unexpected(complete.error());
-    auto workbookStream = readWorkbookStream(file, displayName);
+    const auto container = compound::CompoundFile::parse(FileBytes::fromMemory(fileBytes), displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    auto workbookStream = readWorkbookStream(*container, displayName);
     if (!workbookStream)
         return std::unexpected(workbookStream.error());
 
@@ -125,14 +125,13 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
         if (digestOf(reread) != d->fileDigest)
             return fail(ErrorCode::ChangedOnDisk, d->displayName);
     }
+    // The container library is given exactly the bytes checked here.
     const QByteArray &fileBytes = d->fileBytes.isEmpty() ? reread : d->fileBytes;
-    // The bytes given to the container library are checked every time they are read.
-    const auto complete = checkContainer(FileBytes::fromMemory(fileBytes), d->displayName);
-    if (!complete)
-        return std::unexpected(complete.error());
-    if (!*complete)
-        return fail(ErrorCode::Damaged, damagedDetail(d->displayName, QStringLiteral("часть элементов контейнера не читается, "
-                                                                                   "и при сохранении они были бы потеряны")));
+    const auto container = compound::CompoundFile::parse(FileBytes::fromMemory(fileBytes), d->displayName);
+    if (!container)
+        return std::unexpected(container.error());
+    if (const auto refusal = rewriteRefusal(*container, d->displayName))
+        return std::unexpected(*refusal);
     return copyContainer(fileBytes, d->displayName, d->workbookName, paddedWorkbookStream(stream), consume);
 }
 

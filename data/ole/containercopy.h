@@ -13,7 +13,7 @@ namespace orbelant {
 
 using ContainerConsumer = std::function<Result<void>(QByteArrayView)>;
 
-// `fileBytes` passed checkContainer(). The root's stream named exactly `workbookName` gets
+// `fileBytes` passed rewriteRefusal(). The root's stream named exactly `workbookName` gets
 // `stream`; the new file's bytes go to `consume`, which must not keep them.
 Result<void> copyContainer(const QByteArray &fileBytes, const QString &displayName, const QString &workbookName,
                            const QByteArray &stream, const ContainerConsumer &consume);

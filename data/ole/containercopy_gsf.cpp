@@ -1,5 +1,7 @@
-#include "containercopy.h"
+// The container library under the copier on Linux: libgsf.
+
 #include "containercheck.h"
+#include "containerstorage.h"
 
 // Only the headers we use: <gsf/gsf.h> pulls in GIO, whose `signals` clashes with Qt's.
 #include <gsf/gsf-infile-msole.h>
@@ -11,19 +13,16 @@
 
 #include <utility>
 
-namespace orbelant {
+namespace orbelant::containercopy {
 
 namespace {
-
-constexpr qsizetype CopyChunkBytes = 64 * 1024;
-// Excel's own files nest two storages deep (_VBA_PROJECT_CUR/VBA).
-constexpr int MaxStorageDepth = 32;
 
 // Owns one GObject reference and drops it when it goes out of scope.
 template <typename T>
 class GRef {
 public:
     explicit GRef(T *object = nullptr) : m_object(object) {}
+    GRef(GRef &&other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
     GRef(const GRef &) = delete;
     GRef &operator=(const GRef &) = delete;
     ~GRef()
@@ -32,7 +31,6 @@ public:
             g_object_unref(m_object);
     }
     T *get() const { return m_object; }
-    explicit operator bool() const { return m_object != nullptr; }
 
 private:
     T *m_object;
@@ -53,120 +51,123 @@ void silenceLibgsf()
     Q_UNUSED(silenced);
 }
 
-bool isStorage(GsfInput *entry)
-{
-    return GSF_IS_INFILE(entry) && gsf_infile_num_children(GSF_INFILE(entry)) >= 0;
-}
-
-class ContainerCopier {
+class GsfStorage final : public StoragePair {
 public:
-    ContainerCopier(const QString &displayName, const QString &workbookName, const QByteArray &stream)
-        : m_displayName(displayName), m_workbookName(workbookName.toUtf8()), m_workbookStream(stream)
+    GsfStorage(GsfInfile *old, GsfOutfile *copy, const QString &displayName) : m_old(old), m_copy(copy), m_displayName(displayName) {}
+
+    bool copyClass() override
     {
+        guint8 classId[16] = {};
+        return gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(m_old.get()), classId)
+            && gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(m_copy.get()), classId);
     }
 
-    Result<void> copy(GsfInfile *sourceRoot, const ContainerConsumer &consume)
+    bool list(std::vector<Element> &elements) override
     {
-        GRef<GsfOutput> sink(gsf_output_memory_new());
-        GRef<GsfOutfile> targetRoot(sink ? gsf_outfile_msole_new(sink.get()) : nullptr);
-        if (!targetRoot)
-            return writeFailed();
-        if (auto copied = copyStorage(sourceRoot, targetRoot.get(), 0); !copied)
-            return copied;
-        if (!gsf_output_close(GSF_OUTPUT(targetRoot.get())))
-            return writeFailed();
-        const gsf_off_t size = gsf_output_size(sink.get());
-        const guint8 *bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
-        if (size <= 0 || size > MaxContainerBytes || !bytes)
-            return writeFailed();
-        return consume(QByteArrayView(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(size)));
+        const int count = gsf_infile_num_children(m_old.get());
+        for (int i = 0; i < count; ++i) {
+            GsfInput *child = gsf_infile_child_by_index(m_old.get(), i);
+            const char *name = child ? gsf_input_name(child) : nullptr;
+            elements.push_back({QString::fromUtf8(name), GSF_IS_INFILE(child) && gsf_infile_num_children(GSF_INFILE(child)) >= 0});
+            m_children.emplace_back(child);
+        }
+        return count >= 0;
+    }
+
+    Result<std::unique_ptr<StoragePair>> openStorage(qsizetype index) override
+    {
+        GsfOutput *copy = newCopy(index, true);
+        if (!copy)
+            return buildFailed(m_displayName);
+        return std::make_unique<GsfStorage>(GSF_INFILE(g_object_ref(child(index))), GSF_OUTFILE(copy), m_displayName);
+    }
+
+    bool closeStorage(qsizetype, std::unique_ptr<StoragePair> storage) override
+    {
+        return static_cast<GsfStorage &>(*storage).closeCopy();
+    }
+
+    qint64 openStream(qsizetype index) override
+    {
+        m_reading = child(index);
+        return gsf_input_seek(m_reading, 0, G_SEEK_SET) ? -1 : gsf_input_size(m_reading);
+    }
+
+    bool readStream(char *out, qsizetype length) override
+    {
+        return gsf_input_read(m_reading, static_cast<size_t>(length), reinterpret_cast<guint8 *>(out)) != nullptr;
+    }
+
+    bool writeStream(qsizetype index, QByteArrayView bytes) override
+    {
+        const GRef<GsfOutput> copy(newCopy(index, false));
+        return copy.get()
+            && gsf_output_write(copy.get(), static_cast<size_t>(bytes.size()), reinterpret_cast<const guint8 *>(bytes.data()))
+            && gsf_output_close(copy.get());
+    }
+
+    bool closeCopy() { return gsf_output_close(GSF_OUTPUT(m_copy.get())); }
+
+private:
+    GsfInput *child(qsizetype index) const { return m_children[size_t(index)].get(); }
+
+    // The copy of element `index`, with its modification time.
+    GsfOutput *newCopy(qsizetype index, bool storage)
+    {
+        return gsf_outfile_new_child_full(m_copy.get(), gsf_input_name(child(index)), storage, "modtime",
+                                          gsf_input_get_modtime(child(index)), nullptr);
+    }
+
+    GRef<GsfInfile> m_old;
+    GRef<GsfOutfile> m_copy;
+    QString m_displayName;
+    std::vector<GRef<GsfInput>> m_children;
+    GsfInput *m_reading = nullptr; // one of the children
+};
+
+// The new container is built in memory.
+class GsfContainer final : public ContainerPair {
+public:
+    GsfContainer(GRef<GsfInput> input, GRef<GsfOutput> sink, GsfInfile *old, GsfOutfile *copy, const QString &displayName)
+        : m_input(std::move(input)), m_sink(std::move(sink)), m_root(old, copy, displayName)
+    {
+    }
+    StoragePair &root() override { return m_root; }
+    bool finish() override { return m_root.closeCopy(); }
+    QByteArrayView bytes() const override
+    {
+        const gsf_off_t size = gsf_output_size(m_sink.get());
+        const guint8 *bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(m_sink.get()));
+        if (!bytes || size <= 0)
+            return {};
+        return QByteArrayView(reinterpret_cast<const char *>(bytes), static_cast<qsizetype>(size));
     }
 
 private:
-    Result<void> copyStorage(GsfInfile *source, GsfOutfile *target, int depth)
-    {
-        if (depth > MaxStorageDepth)
-            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("слишком глубокая вложенность хранилищ")));
-        guint8 classId[16] = {};
-        if (!gsf_infile_msole_get_class_id(GSF_INFILE_MSOLE(source), classId)
-            || !gsf_outfile_msole_set_class_id(GSF_OUTFILE_MSOLE(target), classId))
-            return writeFailed();
-        const int count = gsf_infile_num_children(source);
-        for (int i = 0; i < count; ++i) {
-            GRef<GsfInput> entry(gsf_infile_child_by_index(source, i));
-            const char *name = entry ? gsf_input_name(entry.get()) : nullptr;
-            if (!name || !*name)
-                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("не читается элемент контейнера")));
-            const bool storage = isStorage(entry.get());
-            GRef<GsfOutput> copy(gsf_outfile_new_child_full(target, name, storage, "modtime",
-                                                            gsf_input_get_modtime(entry.get()), nullptr));
-            if (!copy)
-                return writeFailed();
-            Result<void> copied = storage ? copyStorage(GSF_INFILE(entry.get()), GSF_OUTFILE(copy.get()), depth + 1)
-                : depth == 0 && m_workbookName == name ? writeBytes(copy.get(), m_workbookStream)
-                                                       : copyStream(entry.get(), copy.get());
-            if (!copied)
-                return copied;
-            if (!gsf_output_close(copy.get()))
-                return writeFailed();
-        }
-        return {};
-    }
-
-    Result<void> copyStream(GsfInput *source, GsfOutput *target)
-    {
-        const gsf_off_t size = gsf_input_size(source);
-        if (size < 0 || size > MaxContainerBytes || gsf_input_seek(source, 0, G_SEEK_SET))
-            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("не читается поток «%1»")
-                                                                             .arg(QString::fromUtf8(gsf_input_name(source)))));
-        QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-        for (qsizetype done = 0; done < bytes.size(); done += CopyChunkBytes) {
-            const qsizetype chunk = std::min(CopyChunkBytes, bytes.size() - done);
-            if (!gsf_input_read(source, static_cast<size_t>(chunk), reinterpret_cast<guint8 *>(bytes.data() + done)))
-                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("поток «%1» обрывается")
-                                                                                 .arg(QString::fromUtf8(gsf_input_name(source)))));
-        }
-        return writeBytes(target, bytes);
-    }
-
-    // A damaged directory can point many entries at the same sectors; the total we are
-    // willing to write is capped like a file we would read.
-    Result<void> writeBytes(GsfOutput *target, const QByteArray &bytes)
-    {
-        m_bytesWritten += bytes.size();
-        if (m_bytesWritten > MaxContainerBytes)
-            return fail(ErrorCode::TooLarge, QStringLiteral("новый файл «%1» превысил бы %2 МБ")
-                                                 .arg(m_displayName).arg(MaxContainerBytes >> 20));
-        if (!gsf_output_write(target, static_cast<size_t>(bytes.size()), reinterpret_cast<const guint8 *>(bytes.constData())))
-            return writeFailed();
-        return {};
-    }
-
-    std::unexpected<Error> writeFailed() const
-    {
-        return orbelant::writeFailed(m_displayName, QStringLiteral("не удалось собрать новый файл книги"));
-    }
-
-    QString m_displayName;
-    QByteArray m_workbookName;
-    const QByteArray &m_workbookStream;
-    qint64 m_bytesWritten = 0;
+    GRef<GsfInput> m_input;
+    GRef<GsfOutput> m_sink;
+    GsfStorage m_root; // goes first: it reads from the input and writes into the sink
 };
 
 } // namespace
 
-Result<void> copyContainer(const QByteArray &fileBytes, const QString &displayName, const QString &workbookName,
-                           const QByteArray &stream, const ContainerConsumer &consume)
+Result<std::unique_ptr<ContainerPair>> openContainerPair(const QByteArray &fileBytes, const QString &displayName)
 {
     silenceLibgsf();
-    // The bytes are not copied: they outlive the root and everything read from it.
+    // The bytes are not copied: they outlive the old root and everything read from it.
     GRef<GsfInput> input(gsf_input_memory_new(reinterpret_cast<const guint8 *>(fileBytes.constData()), fileBytes.size(), FALSE));
     GError *error = nullptr;
-    GRef<GsfInfile> root(input ? gsf_infile_msole_new(input.get(), &error) : nullptr);
+    GsfInfile *old = input.get() ? gsf_infile_msole_new(input.get(), &error) : nullptr;
     g_clear_error(&error);
-    if (!root)
-        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("нарушена структура контейнера OLE2")));
-    return ContainerCopier(displayName, workbookName, stream).copy(root.get(), consume);
+    if (!old)
+        return damagedContainer(displayName, QStringLiteral("нарушена структура контейнера OLE2"));
+    GRef<GsfOutput> sink(gsf_output_memory_new());
+    GsfOutfile *copy = sink.get() ? gsf_outfile_msole_new(sink.get()) : nullptr;
+    if (!copy) {
+        g_object_unref(old);
+        return buildFailed(displayName);
+    }
+    return std::make_unique<GsfContainer>(std::move(input), std::move(sink), old, copy, displayName);
 }
 
-} // namespace orbelant
+} // namespace orbelant::containercopy

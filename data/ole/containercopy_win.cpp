@@ -1,25 +1,22 @@
-// A new compound file built by Windows' own structured storage (ole32) from an old one:
-// every storage and stream copied with its class id, state bits and times, only the
-// root's workbook stream given new content.
+// The container library under the copier on Windows: structured storage (ole32), which
+// also keeps each storage's state bits and times.
 
-#include "containercopy.h"
 #include "containercheck.h"
+#include "containerstorage.h"
 
 #include <windows.h>
 #include <ole2.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <utility>
-#include <vector>
 
-namespace orbelant {
+namespace orbelant::containercopy {
 
 namespace {
 
-constexpr qsizetype CopyChunkBytes = 64 * 1024;
-// Excel's own files nest two storages deep (_VBA_PROJECT_CUR/VBA).
-constexpr int MaxStorageDepth = 32;
+constexpr qsizetype WriteChunkBytes = 64 * 1024;
 constexpr DWORD ReadMode = STGM_READ | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD CreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 
@@ -29,11 +26,6 @@ class ComRef {
 public:
     ComRef() = default;
     ComRef(ComRef &&other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
-    ComRef &operator=(ComRef &&other) noexcept
-    {
-        std::swap(m_object, other.m_object);
-        return *this;
-    }
     ComRef(const ComRef &) = delete;
     ComRef &operator=(const ComRef &) = delete;
     ~ComRef() { reset(); }
@@ -55,40 +47,113 @@ private:
     T *m_object = nullptr;
 };
 
-// One element of a storage, as its enumeration gives it.
-struct Element {
+// An element as the enumeration lists it.
+struct Listed {
     std::wstring name;
-    bool storage = false;
     qint64 size = 0;
     FILETIME created{};
     FILETIME modified{};
 };
 
-QString nameOf(const std::wstring &name)
-{
-    return QString::fromWCharArray(name.data(), static_cast<qsizetype>(name.size()));
-}
-
-// The elements of `storage`; false when it cannot be listed.
-bool listElements(IStorage *storage, std::vector<Element> &elements)
-{
-    ComRef<IEnumSTATSTG> list;
-    if (FAILED(storage->EnumElements(0, nullptr, 0, list.out())))
-        return false;
-    STATSTG stat{};
-    HRESULT status;
-    while ((status = list->Next(1, &stat, nullptr)) == S_OK) {
-        if (stat.pwcsName) {
-            elements.push_back(Element{stat.pwcsName, stat.type == STGTY_STORAGE,
-                                       static_cast<qint64>(std::min<ULONGLONG>(stat.cbSize.QuadPart, ULONGLONG(MaxContainerBytes) + 1)),
-                                       stat.ctime, stat.mtime});
-            CoTaskMemFree(stat.pwcsName);
-        }
-        if (elements.size() > 100000)
-            return false;
+class WinStorage final : public StoragePair {
+public:
+    WinStorage(ComRef<IStorage> old, ComRef<IStorage> copy, const QString &displayName)
+        : m_old(std::move(old)), m_copy(std::move(copy)), m_displayName(displayName)
+    {
     }
-    return SUCCEEDED(status);
-}
+
+    bool copyClass() override
+    {
+        STATSTG own{};
+        return SUCCEEDED(m_old->Stat(&own, STATFLAG_NONAME)) && SUCCEEDED(m_copy->SetClass(own.clsid))
+            && SUCCEEDED(m_copy->SetStateBits(own.grfStateBits, 0xFFFFFFFF));
+    }
+
+    bool list(std::vector<Element> &elements) override
+    {
+        ComRef<IEnumSTATSTG> enumeration;
+        if (FAILED(m_old->EnumElements(0, nullptr, 0, enumeration.out())))
+            return false;
+        STATSTG stat{};
+        HRESULT status;
+        while ((status = enumeration->Next(1, &stat, nullptr)) == S_OK) {
+            const std::wstring name = stat.pwcsName ? stat.pwcsName : L"";
+            CoTaskMemFree(stat.pwcsName);
+            const auto size = static_cast<qint64>(std::min<ULONGLONG>(stat.cbSize.QuadPart, ULONGLONG(std::numeric_limits<qint64>::max())));
+            m_listed.push_back({name, size, stat.ctime, stat.mtime});
+            elements.push_back({QString::fromStdWString(name), stat.type == STGTY_STORAGE});
+            if (elements.size() > 100000)
+                return false;
+        }
+        return SUCCEEDED(status);
+    }
+
+    Result<std::unique_ptr<StoragePair>> openStorage(qsizetype index) override
+    {
+        const std::wstring &name = m_listed[size_t(index)].name;
+        ComRef<IStorage> old, copy;
+        if (FAILED(m_old->OpenStorage(name.c_str(), nullptr, ReadMode, nullptr, 0, old.out())))
+            return damagedContainer(m_displayName, QStringLiteral("не читается хранилище «%1»").arg(QString::fromStdWString(name)));
+        if (FAILED(m_copy->CreateStorage(name.c_str(), CreateMode, 0, 0, copy.out())))
+            return buildFailed(m_displayName);
+        return std::make_unique<WinStorage>(std::move(old), std::move(copy), m_displayName);
+    }
+
+    bool closeStorage(qsizetype index, std::unique_ptr<StoragePair> storage) override
+    {
+        const Listed &element = m_listed[size_t(index)];
+        if (!static_cast<WinStorage &>(*storage).commit())
+            return false;
+        storage.reset();
+        return SUCCEEDED(m_copy->SetElementTimes(element.name.c_str(), &element.created, nullptr, &element.modified));
+    }
+
+    qint64 openStream(qsizetype index) override
+    {
+        if (FAILED(m_old->OpenStream(m_listed[size_t(index)].name.c_str(), nullptr, ReadMode, 0, m_reading.out())))
+            return -1;
+        return m_listed[size_t(index)].size;
+    }
+
+    bool readStream(char *out, qsizetype length) override
+    {
+        ULONG read = 0;
+        return SUCCEEDED(m_reading->Read(out, static_cast<ULONG>(length), &read)) && read == static_cast<ULONG>(length);
+    }
+
+    bool writeStream(qsizetype index, QByteArrayView bytes) override
+    {
+        ComRef<IStream> stream;
+        ULARGE_INTEGER size;
+        size.QuadPart = static_cast<ULONGLONG>(bytes.size());
+        if (FAILED(m_copy->CreateStream(m_listed[size_t(index)].name.c_str(), CreateMode, 0, 0, stream.out()))
+            || FAILED(stream->SetSize(size)))
+            return false;
+        for (qsizetype done = 0; done < bytes.size();) {
+            const auto chunk = static_cast<ULONG>(std::min(WriteChunkBytes, bytes.size() - done));
+            ULONG written = 0;
+            if (FAILED(stream->Write(bytes.data() + done, chunk, &written)) || written != chunk)
+                return false;
+            done += chunk;
+        }
+        return true;
+    }
+
+    // Commits the copy and lets it go; the old storage stays open.
+    bool commit()
+    {
+        const bool committed = SUCCEEDED(m_copy->Commit(STGC_DEFAULT));
+        m_copy.reset();
+        return committed;
+    }
+
+private:
+    ComRef<IStorage> m_old;
+    ComRef<IStorage> m_copy;
+    QString m_displayName;
+    std::vector<Listed> m_listed;
+    ComRef<IStream> m_reading; // the stream opened last
+};
 
 // A copy of `bytes` in global memory for ole32 to read; none when memory is short.
 ComRef<ILockBytes> lockBytesOver(QByteArrayView bytes)
@@ -113,169 +178,59 @@ ComRef<ILockBytes> lockBytesOver(QByteArrayView bytes)
     return lockBytes;
 }
 
-// Reads a whole stream in chunks, checking every read.
-Result<QByteArray> readStream(IStorage *storage, const Element &element, qint64 maxBytes, const QString &displayName)
-{
-    const QString streamName = nameOf(element.name);
-    if (element.size > maxBytes)
-        return fail(ErrorCode::TooLarge, QStringLiteral("поток «%1» в файле «%2» длиннее %3 МБ")
-                                             .arg(streamName, displayName).arg(maxBytes >> 20));
-    ComRef<IStream> stream;
-    if (FAILED(storage->OpenStream(element.name.c_str(), nullptr, ReadMode, 0, stream.out())))
-        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("не читается поток «%1»").arg(streamName)));
-    QByteArray bytes(static_cast<qsizetype>(element.size), Qt::Uninitialized);
-    for (qsizetype done = 0; done < bytes.size();) {
-        const auto chunk = static_cast<ULONG>(std::min(CopyChunkBytes, bytes.size() - done));
-        ULONG read = 0;
-        if (FAILED(stream->Read(bytes.data() + done, chunk, &read)) || read != chunk)
-            return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("поток «%1» обрывается на байте %2")
-                                                                           .arg(streamName).arg(done)));
-        done += chunk;
-    }
-    return bytes;
-}
-
-// Builds a new compound file from an opened one: every storage and stream is copied
-// byte for byte, with its class id, state bits and times, except the root's Workbook
-// stream, whose content is replaced.
-class ContainerCopier {
+// The new container is built in global memory.
+class WinContainer final : public ContainerPair {
 public:
-    ContainerCopier(const QString &displayName, std::wstring workbookName, const QByteArray &workbookStream)
-        : m_displayName(displayName), m_workbookName(std::move(workbookName)), m_workbookStream(workbookStream)
+    WinContainer(ComRef<ILockBytes> oldBytes, ComRef<ILockBytes> sink, ComRef<IStorage> old, ComRef<IStorage> copy,
+                 const QString &displayName)
+        : m_oldBytes(std::move(oldBytes)), m_sink(std::move(sink)), m_root(std::move(old), std::move(copy), displayName)
     {
     }
-
-    // Builds the new container in memory and hands its bytes to `consume` (which must
-    // not keep the view).
-    Result<void> copy(IStorage *sourceRoot, const ContainerConsumer &consume)
+    ~WinContainer() override
     {
-        ComRef<ILockBytes> sink;
-        if (FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, sink.out())))
-            return writeFailed();
-        ComRef<IStorage> targetRoot;
-        if (FAILED(StgCreateDocfileOnILockBytes(sink.get(), CreateMode, 0, targetRoot.out())))
-            return writeFailed();
-        if (auto copied = copyStorage(sourceRoot, targetRoot.get(), 0); !copied)
-            return copied;
-        if (FAILED(targetRoot->Commit(STGC_DEFAULT)))
-            return writeFailed();
-        targetRoot.reset();
+        if (m_bytes)
+            GlobalUnlock(m_memory);
+    }
+    StoragePair &root() override { return m_root; }
 
+    bool finish() override
+    {
         STATSTG stat{};
-        HGLOBAL memory = nullptr;
-        if (FAILED(sink->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromILockBytes(sink.get(), &memory)))
-            return writeFailed();
-        const auto size = static_cast<qint64>(stat.cbSize.QuadPart);
-        if (size <= 0 || size > MaxContainerBytes || static_cast<SIZE_T>(size) > GlobalSize(memory))
-            return writeFailed();
-        const auto *bytes = static_cast<const char *>(GlobalLock(memory));
-        if (!bytes)
-            return writeFailed();
-        auto consumed = consume(QByteArrayView(bytes, static_cast<qsizetype>(size)));
-        GlobalUnlock(memory);
-        return consumed;
+        if (!m_root.commit() || FAILED(m_sink->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromILockBytes(m_sink.get(), &m_memory)))
+            return false;
+        m_size = static_cast<qint64>(stat.cbSize.QuadPart);
+        if (m_size <= 0 || static_cast<ULONGLONG>(m_size) > GlobalSize(m_memory))
+            return false;
+        m_bytes = static_cast<const char *>(GlobalLock(m_memory));
+        return m_bytes != nullptr;
     }
+    QByteArrayView bytes() const override { return m_bytes ? QByteArrayView(m_bytes, static_cast<qsizetype>(m_size)) : QByteArrayView(); }
 
 private:
-    Result<void> copyStorage(IStorage *source, IStorage *target, int depth)
-    {
-        if (depth > MaxStorageDepth)
-            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("слишком глубокая вложенность хранилищ")));
-        STATSTG own{};
-        if (FAILED(source->Stat(&own, STATFLAG_NONAME)) || FAILED(target->SetClass(own.clsid))
-            || FAILED(target->SetStateBits(own.grfStateBits, 0xFFFFFFFF)))
-            return writeFailed();
-
-        std::vector<Element> elements;
-        if (!listElements(source, elements))
-            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("не читается элемент контейнера")));
-        for (const Element &element : elements) {
-            if (element.name.empty())
-                return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("у элемента контейнера нет имени")));
-            Result<void> copied = element.storage ? copySubStorage(source, target, element, depth)
-                : (depth == 0 && element.name == m_workbookName) ? writeStream(target, element.name, m_workbookStream)
-                                                                 : copyStream(source, target, element);
-            if (!copied)
-                return copied;
-        }
-        return {};
-    }
-
-    Result<void> copySubStorage(IStorage *source, IStorage *target, const Element &element, int depth)
-    {
-        ComRef<IStorage> from;
-        if (FAILED(source->OpenStorage(element.name.c_str(), nullptr, ReadMode, nullptr, 0, from.out())))
-            return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("не читается хранилище «%1»")
-                                                                             .arg(nameOf(element.name))));
-        ComRef<IStorage> to;
-        if (FAILED(target->CreateStorage(element.name.c_str(), CreateMode, 0, 0, to.out())))
-            return writeFailed();
-        if (auto copied = copyStorage(from.get(), to.get(), depth + 1); !copied)
-            return copied;
-        if (FAILED(to->Commit(STGC_DEFAULT)))
-            return writeFailed();
-        to.reset();
-        if (FAILED(target->SetElementTimes(element.name.c_str(), &element.created, nullptr, &element.modified)))
-            return writeFailed();
-        return {};
-    }
-
-    Result<void> copyStream(IStorage *source, IStorage *target, const Element &element)
-    {
-        auto bytes = readStream(source, element, MaxContainerBytes, m_displayName);
-        if (!bytes)
-            return std::unexpected(bytes.error());
-        return writeStream(target, element.name, *bytes);
-    }
-
-    // A damaged directory can point many entries at the same sectors; the total we
-    // are willing to write is capped like a file we would read.
-    Result<void> writeStream(IStorage *target, const std::wstring &name, const QByteArray &bytes)
-    {
-        m_bytesWritten += bytes.size();
-        if (m_bytesWritten > MaxContainerBytes)
-            return fail(ErrorCode::TooLarge, QStringLiteral("новый файл «%1» превысил бы %2 МБ")
-                                                 .arg(m_displayName).arg(MaxContainerBytes >> 20));
-        ComRef<IStream> stream;
-        if (FAILED(target->CreateStream(name.c_str(), CreateMode, 0, 0, stream.out())))
-            return writeFailed();
-        ULARGE_INTEGER size;
-        size.QuadPart = static_cast<ULONGLONG>(bytes.size());
-        if (FAILED(stream->SetSize(size)))
-            return writeFailed();
-        for (qsizetype done = 0; done < bytes.size();) {
-            const auto chunk = static_cast<ULONG>(std::min(CopyChunkBytes, bytes.size() - done));
-            ULONG written = 0;
-            if (FAILED(stream->Write(bytes.constData() + done, chunk, &written)) || written != chunk)
-                return writeFailed();
-            done += chunk;
-        }
-        return {};
-    }
-
-    std::unexpected<Error> writeFailed() const
-    {
-        return orbelant::writeFailed(m_displayName, QStringLiteral("не удалось собрать новый файл книги"));
-    }
-
-    QString m_displayName;
-    std::wstring m_workbookName;
-    const QByteArray &m_workbookStream;
-    qint64 m_bytesWritten = 0;
+    ComRef<ILockBytes> m_oldBytes;
+    ComRef<ILockBytes> m_sink;
+    WinStorage m_root;
+    HGLOBAL m_memory = nullptr;
+    const char *m_bytes = nullptr;
+    qint64 m_size = 0;
 };
 
 } // namespace
 
-Result<void> copyContainer(const QByteArray &fileBytes, const QString &displayName, const QString &workbookName,
-                           const QByteArray &stream, const ContainerConsumer &consume)
+Result<std::unique_ptr<ContainerPair>> openContainerPair(const QByteArray &fileBytes, const QString &displayName)
 {
-    ComRef<ILockBytes> bytes = lockBytesOver(fileBytes);
-    if (!bytes.get())
+    ComRef<ILockBytes> oldBytes = lockBytesOver(fileBytes);
+    if (!oldBytes.get())
         return fail(ErrorCode::TooLarge, QStringLiteral("не хватает памяти для файла «%1»").arg(displayName));
-    ComRef<IStorage> root;
-    if (FAILED(StgOpenStorageOnILockBytes(bytes.get(), nullptr, ReadMode, nullptr, 0, root.out())))
-        return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("нарушена структура контейнера OLE2")));
-    return ContainerCopier(displayName, workbookName.toStdWString(), stream).copy(root.get(), consume);
+    ComRef<IStorage> old;
+    if (FAILED(StgOpenStorageOnILockBytes(oldBytes.get(), nullptr, ReadMode, nullptr, 0, old.out())))
+        return damagedContainer(displayName, QStringLiteral("нарушена структура контейнера OLE2"));
+    ComRef<ILockBytes> sink;
+    ComRef<IStorage> copy;
+    if (FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, sink.out()))
+        || FAILED(StgCreateDocfileOnILockBytes(sink.get(), CreateMode, 0, copy.out())))
+        return buildFailed(displayName);
+    return std::make_unique<WinContainer>(std::move(oldBytes), std::move(sink), std::move(old), std::move(copy), displayName);
 }
 
-} // namespace orbelant
+} // namespace orbelant::containercopy

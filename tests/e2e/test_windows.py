@@ -7,11 +7,14 @@ the sample:
   at 140), the question answered Да, and the main window showing the Berriasian that contains 140;
 - the About box: opened with the main window's button, "System Info..." starting the viewer
   found on PATH (a stand-in that leaves a note), and the program running on after the main
-  window's Выход until the box is closed too."""
+  window's Выход until the box is closed too.
+Then the signals that end the program from outside (SIGTERM, SIGHUP, SIGINT), each sent while a
+field holds typing: it ends as after Выход, with the typing in the workbook and its lock file gone."""
 
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -142,6 +145,24 @@ class WindowsTest(unittest.TestCase):
             self.assertIsNone(program.process.poll(), "the program ended with the About box open")
             program.click("OK", within=about)
             self.assertEqual(program.process.wait(15), 0)
+
+    def test_signals_end_the_program_like_exit(self):
+        workdir = Path(tempfile.mkdtemp(prefix="orbelant-e2e-"))
+        self.addCleanup(shutil.rmtree, workdir, ignore_errors=True)
+        workbook, lock = workdir / e2e.WORKBOOK_NAME, workdir / (".~lock.%s#" % e2e.WORKBOOK_NAME)
+        shutil.copyfile(e2e.SAMPLE_WORKBOOK, workbook)
+        stage = [value for _, value in e2e.read_sheet(workbook)[0]].index("Ярус")
+        for number in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            # The program keeps a signal ignored that it was started with (nohup, a background
+            # job of a script); a handler of ours is the default again in the program.
+            signal.signal(number, signal.default_int_handler)
+            with e2e.RunningProgram(workdir, "e2e-%s" % number.name) as program:
+                self.assertTrue(lock.exists(), "no lock file while the workbook is open")
+                program.replace_text("Ярус", "Stage %s" % number.name)
+                program.process.send_signal(number)
+                self.assertEqual(program.process.wait(15), 0)
+            self.assertEqual(e2e.read_sheet(workbook)[1][stage], (xlrd.XL_CELL_TEXT, "Stage %s" % number.name))
+            self.assertFalse(lock.exists(), "the lock file stays after %s" % number.name)
 
     def print_window(self, program):
         # No printer, and one that refuses jobs: the user is told, nothing is printed.

@@ -4,6 +4,7 @@
 // xlrd and a checker of our own read what we wrote: tests/support/xls_oracle.py).
 
 #include "bytereader.h"
+#include "ole/compoundfile.h"
 #include "sheettable.h"
 
 #include <QDir>
@@ -76,27 +77,31 @@ inline QString tableText(const orbelant::SheetTable &table)
     return lines.join(u'\n') + u'\n';
 }
 
-// Directory entries of a compound file from xlwt (its directory is one sector), patched in
-// place. Offsets are those of a 128-byte directory entry.
-constexpr qsizetype EntrySize = 128, NameLengthAt = 64, TypeAt = 66, RightSiblingAt = 72, ClassIdAt = 80, SizeAt = 120;
+// Compound files damaged in place, at the offsets the engine's own parser names
+// (compound::TypeAt, compound::DirectoryStartAt, …).
+using namespace orbelant::compound;
 
 // A directory entry's name: UTF-16 (this test runs little-endian) with its terminating zero.
 inline QByteArray utf16Name(const QString &name) { return QByteArray(reinterpret_cast<const char *>(name.utf16()), 2 * name.size() + 2); }
 
-// Where the entry named `name` starts, or -1.
-inline qsizetype entryOffset(const QByteArray &file, const QString &name)
+// The directory index of the first entry named `name` (an empty name: the first free
+// entry) and where it starts in the file; -1 and -1 when there is none.
+struct EntryPlace { qint64 index = -1, at = -1; };
+inline EntryPlace findEntry(const QByteArray &file, const QString &name)
 {
-    const QByteArray wanted = utf16Name(name);
-    for (qsizetype at = 512; at + EntrySize <= file.size(); at += EntrySize)
-        if (file.mid(at, wanted.size()) == wanted && orbelant::ByteReader(file.mid(at + NameLengthAt, 2)).u16() == wanted.size())
-            return at;
-    return -1;
+    const auto container = CompoundFile::parse(orbelant::FileBytes::fromMemory(file), QStringLiteral("test"));
+    for (quint32 i = 0; container && i < container->entries().size(); ++i)
+        if (container->entries()[i].name == name && (!name.isEmpty() || container->entries()[i].type == 0))
+            return {i, container->entryPosition(i)};
+    return {};
 }
+
+inline qint64 entryOffset(const QByteArray &file, const QString &name) { return findEntry(file, name).at; }
 
 inline void setName(QByteArray &file, qsizetype at, const QString &name)
 {
     const QByteArray bytes = utf16Name(name);
-    file.replace(at, 64, bytes + QByteArray(64 - bytes.size(), '\0'));
+    file.replace(at, NameLengthAt, bytes + QByteArray(NameLengthAt - bytes.size(), '\0'));
     orbelant::setU16(file, at + NameLengthAt, static_cast<quint16>(bytes.size()));
 }
 
@@ -106,18 +111,16 @@ inline void renameEntry(QByteArray &file, const QString &from, const QString &to
 // Workbook's right sibling; `storageClassId` makes it an empty storage with that class id.
 inline void addEntry(QByteArray &file, const QString &name, const QByteArray &storageClassId = {})
 {
-    const qsizetype workbook = entryOffset(file, QStringLiteral("Workbook"));
-    const qsizetype directory = 512 + qsizetype(orbelant::ByteReader(file.mid(48, 4)).u32()) * 512;
-    qsizetype at = directory;
-    while (file[at + TypeAt] != 0)
-        at += EntrySize;
-    file.replace(at, EntrySize, file.mid(workbook, EntrySize));
+    const qint64 workbook = entryOffset(file, QStringLiteral("Workbook"));
+    const EntryPlace free = findEntry(file, QString());
+    const qint64 at = free.at;
+    file.replace(at, EntryBytes, file.mid(workbook, EntryBytes));
     setName(file, at, name);
-    orbelant::setU32(file, workbook + RightSiblingAt, static_cast<quint32>((at - directory) / EntrySize));
+    orbelant::setU32(file, workbook + RightSiblingAt, static_cast<quint32>(free.index));
     if (!storageClassId.isEmpty()) {
-        file[at + TypeAt] = 1;
+        file[at + TypeAt] = StorageEntry;
         file.replace(at + ClassIdAt, 16, storageClassId);
-        file.replace(at + 116, 8, QByteArray(8, '\0')); // start sector and size
+        file.replace(at + StartSectorAt, 8, QByteArray(8, '\0')); // start sector and size
     }
 }
 

@@ -34,10 +34,11 @@ frmAbout::frmAbout(const PlatformServices &platform, std::unique_ptr<sysinfo::Re
     initPictures();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    // A fixed dialog: no icon, no minimize or maximize button. Without an owner it is still
-    // a dialog, which window managers keep out of the taskbar.
+    // A dialog with no icon and no minimize or maximize button; without an owner it is still
+    // a dialog, which window managers keep out of the taskbar. Its fixed size is in the form;
+    // Designer has no property for the window's flags, and uic applies only the size of a
+    // form's geometry, not its place on the screen.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
     setGeometry(QRect(screenPosition, size()));
     ui->picIcon->setPixmap(QPixmap(QStringLiteral(":/about.bmp")));
 

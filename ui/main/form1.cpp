@@ -29,7 +29,8 @@ Form1::Form1(const PlatformServices &platform, WindowRequests &windows, SheetAcc
     initPictures();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    // Sizable, with a minimize button and no maximize button.
+    // Sizable, with a minimize button and no maximize button. Designer has no property for
+    // the flags, and the height below the menu bar depends on the menu bar's font.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->ooo->setSeparator(true);

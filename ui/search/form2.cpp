@@ -26,9 +26,9 @@ Form2::Form2(MessageBoxService &messages, SearchDialogShell &shell, QWidget *par
     initPictures();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    // A tool window has no icon and no taskbar button; only the close box is offered.
+    // A tool window has no icon and no taskbar button; only the close box is offered. (The
+    // fixed size is in the form; Designer has no property for the window's flags.)
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
     ui->Command1->setIcon(QIcon(QStringLiteral(":/arrow.ico")));
     ui->Command2->setIcon(QIcon(QStringLiteral(":/close.gif")));
 
