@@ -1,7 +1,7 @@
 #include "compounddocument.h"
 #include "containercheck.h"
 #include "containercopy.h"
-#include "filereplace.h"
+#include "../storage/filereplace.h"
 #include "workbookstream.h"
 
 #include <QFileInfo>

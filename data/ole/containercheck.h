@@ -5,7 +5,7 @@
 // out entries it cannot use, together with everything linked from them.
 
 #include "../error.h"
-#include "filebytes.h"
+#include "../storage/filebytes.h"
 
 #include <QByteArrayView>
 #include <QString>

@@ -18,15 +18,9 @@ const QString OrbelantProfile = QStringLiteral("orbelant:");
 constexpr qsizetype ExcelOwnerMinimumBytes = 162;
 constexpr int ExcelNameMaximum = 52;
 
-QString resolved(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-}
-
 QString beside(const QString &workbookPath, const QString &prefix, const QString &suffix)
 {
-    const QFileInfo info(resolved(workbookPath));
+    const QFileInfo info(resolvedPath(workbookPath));
     return info.absoluteDir().filePath(prefix + info.fileName() + suffix);
 }
 
@@ -138,7 +132,7 @@ QString excelOwnerPath(const QString &workbookPath)
     return beside(workbookPath, QStringLiteral("~$"), QString());
 }
 
-std::optional<QString> otherProgramHolding(const QString &workbookPath, bool programLocksCount)
+std::optional<QString> otherProgramHolding(const QString &workbookPath)
 {
     const QString workbook = QStringLiteral("«%1» сейчас открыта").arg(QFileInfo(workbookPath).fileName());
     const QString lockPath = libreOfficeLockPath(workbookPath);
@@ -149,7 +143,7 @@ std::optional<QString> otherProgramHolding(const QString &workbookPath, bool pro
         if (const auto pid = entry ? entry->orbelantProcess() : std::nullopt) {
             const bool ours = thisMachine && *pid == officelock::processId();
             const bool stale = thisMachine && !officelock::isHeld(lockPath);
-            if (programLocksCount && !ours && !stale)
+            if (!ours && !stale)
                 return QStringLiteral("%1 в Орбеланте%2 (файл блокировки «%3»)").arg(workbook, quotedHolder(entry->holder()), lockName);
         } else if (!(thisMachine && !officelock::libreOfficeRunsHere())) {
             return QStringLiteral("%1 в LibreOffice%2 (файл блокировки «%3»)")
@@ -167,40 +161,30 @@ std::optional<QString> otherProgramHolding(const QString &workbookPath, bool pro
 
 // ---- The program's own lock file ----------------------------------------------------
 
-struct WorkbookLockFile::Held {
-    QString path;
-    officelock::HeldFilePointer file;
-};
-
-WorkbookLockFile::WorkbookLockFile(std::unique_ptr<Held> held) : m_held(std::move(held)) {}
-
 WorkbookLockFile::~WorkbookLockFile()
 {
-    officelock::removeIfOurs(m_held->path, std::move(m_held->file));
-}
-
-QString WorkbookLockFile::path() const
-{
-    return m_held->path;
+    officelock::removeIfOurs(m_path, std::move(m_file));
 }
 
 std::unique_ptr<WorkbookLockFile> WorkbookLockFile::create(const QString &workbookPath)
 {
     const QString lockPath = libreOfficeLockPath(workbookPath);
-    if (const auto bytes = readSmallFile(lockPath)) {
-        const auto entry = parseLibreOfficeLock(*bytes);
-        const bool staleOfOurs = entry && entry->orbelantProcess() && entry->host == officelock::hostName()
-                                 && !officelock::isHeld(lockPath);
-        if (!staleOfOurs || !QFile::remove(lockPath))
-            return nullptr; // another program's, or a live one of ours: leave it
-    }
     const LibreOfficeLockEntry entry{officelock::userName(), officelock::loginName(), officelock::hostName(),
                                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm")),
                                      OrbelantProfile + QString::number(officelock::processId())};
-    auto file = officelock::createAndHold(lockPath, formatLibreOfficeLock(entry));
-    if (!file)
-        return nullptr;
-    return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(std::make_unique<Held>(Held{lockPath, std::move(file)})));
+    const auto staleOfOurs = [](QByteArrayView bytes) {
+        const auto found = parseLibreOfficeLock(bytes);
+        return found && found->orbelantProcess() && found->host == officelock::hostName();
+    };
+    // Another program's lock, or a live one of ours, is left alone; a stale one of ours
+    // is removed, once, and ours is made in its place.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (SystemFile file = officelock::createAndHold(lockPath, formatLibreOfficeLock(entry)); file.isOpen())
+            return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(lockPath, std::move(file)));
+        if (attempt > 0 || !officelock::removeIfStale(lockPath, staleOfOurs))
+            break;
+    }
+    return nullptr;
 }
 
 } // namespace orbelant
