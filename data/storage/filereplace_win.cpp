@@ -1,6 +1,5 @@
 #include "filereplace.h"
-
-#include <windows.h>
+#include "systemfile_win.h"
 
 #include <algorithm>
 
@@ -12,16 +11,6 @@ constexpr qsizetype WriteChunkBytes = qsizetype(1) << 20;
 // What the new file takes over from the old one (read-only files are refused before); it
 // is marked as changed since the last backup, as Windows marks every written file.
 constexpr DWORD KeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-const wchar_t *wide(const QString &text)
-{
-    return reinterpret_cast<const wchar_t *>(text.utf16());
-}
-
-HANDLE handleOf(const SystemFile &file)
-{
-    return reinterpret_cast<HANDLE>(file.handle());
-}
 
 } // namespace
 
@@ -45,8 +34,7 @@ Target inspect(const QString &path)
 // Hidden while it is ours.
 SystemFile createNew(const QString &path)
 {
-    return SystemFile(reinterpret_cast<qintptr>(
-        CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr)));
+    return fileOf(CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
 }
 
 int writeAll(const SystemFile &file, QByteArrayView bytes)

@@ -1,8 +1,8 @@
 #include "officelocks.h"
+#include "systemfile_win.h"
 
 #include <QSysInfo>
 
-#include <windows.h>
 #include <tlhelp32.h>
 #define SECURITY_WIN32
 #include <security.h>
@@ -12,16 +12,6 @@ namespace orbelant::officelock {
 namespace {
 
 constexpr DWORD MaxLockFileBytes = 64 * 1024;
-
-const wchar_t *wide(const QString &text)
-{
-    return reinterpret_cast<const wchar_t *>(text.utf16());
-}
-
-HANDLE handleOf(const SystemFile &file)
-{
-    return reinterpret_cast<HANDLE>(file.handle());
-}
 
 } // namespace
 
@@ -69,16 +59,15 @@ bool libreOfficeRunsHere()
 // shares nothing fails while it does.
 bool isHeld(const QString &path)
 {
-    const SystemFile probe(reinterpret_cast<qintptr>(CreateFileW(wide(path), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                                                 FILE_ATTRIBUTE_NORMAL, nullptr)));
+    const SystemFile probe(fileOf(CreateFileW(wide(path), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     return !probe.isOpen() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 // Held from its making: no other open may write or remove it while we have it.
 SystemFile createAndHold(const QString &path, const QByteArray &content)
 {
-    SystemFile held(reinterpret_cast<qintptr>(CreateFileW(wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr)));
+    SystemFile held(fileOf(CreateFileW(wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_HIDDEN, nullptr)));
     DWORD written = 0;
     if (!held.isOpen())
         return {};
@@ -102,8 +91,7 @@ void removeIfOurs(const QString &path, SystemFile held)
 // the very file it opened.
 bool removeIfStale(const QString &path, const std::function<bool(QByteArrayView)> &isStale)
 {
-    const SystemFile file(reinterpret_cast<qintptr>(CreateFileW(wide(path), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
-                                                                FILE_ATTRIBUTE_NORMAL, nullptr)));
+    const SystemFile file(fileOf(CreateFileW(wide(path), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     QByteArray content(MaxLockFileBytes, Qt::Uninitialized);
     DWORD read = 0;
     if (!file.isOpen() || !ReadFile(handleOf(file), content.data(), MaxLockFileBytes, &read, nullptr)

@@ -1,6 +1,6 @@
 #include "savelock.h"
+#include "systemfile_win.h"
 
-#include <windows.h>
 #include <restartmanager.h>
 
 namespace orbelant::savelock {
@@ -11,16 +11,6 @@ namespace {
 // lock covers one byte far past the end of any workbook, so the file stays readable.
 constexpr DWORD LockOffsetHigh = 0x40000000;
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-const wchar_t *wide(const QString &text)
-{
-    return reinterpret_cast<const wchar_t *>(text.utf16());
-}
-
-HANDLE handleOf(const SystemFile &file)
-{
-    return reinterpret_cast<HANDLE>(file.handle());
-}
 
 HANDLE openShared(const QString &path, DWORD access)
 {
@@ -37,7 +27,7 @@ SystemFile openForLock(const QString &path)
     if (probe == INVALID_HANDLE_VALUE)
         return {};
     CloseHandle(probe);
-    return SystemFile(reinterpret_cast<qintptr>(openShared(path, GENERIC_READ)));
+    return fileOf(openShared(path, GENERIC_READ));
 }
 
 Refusal openRefusal(int error)

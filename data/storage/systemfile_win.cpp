@@ -1,6 +1,4 @@
-#include "systemfile.h"
-
-#include <windows.h>
+#include "systemfile_win.h"
 
 namespace orbelant {
 
@@ -18,15 +16,12 @@ int lastSystemError()
 
 bool isFileAt(const SystemFile &file, const QString &path)
 {
-    const HANDLE current = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), 0,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const SystemFile current = fileOf(CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
     BY_HANDLE_FILE_INFORMATION opened = {}, now = {};
-    const bool same = current != INVALID_HANDLE_VALUE && GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle()), &opened)
-                   && GetFileInformationByHandle(current, &now) && opened.dwVolumeSerialNumber == now.dwVolumeSerialNumber
-                   && opened.nFileIndexHigh == now.nFileIndexHigh && opened.nFileIndexLow == now.nFileIndexLow;
-    if (current != INVALID_HANDLE_VALUE)
-        CloseHandle(current);
-    return same;
+    return current.isOpen() && GetFileInformationByHandle(handleOf(file), &opened) && GetFileInformationByHandle(handleOf(current), &now)
+        && opened.dwVolumeSerialNumber == now.dwVolumeSerialNumber && opened.nFileIndexHigh == now.nFileIndexHigh
+        && opened.nFileIndexLow == now.nFileIndexLow;
 }
 
 std::span<const KnownCause> knownCauses()
