@@ -10,7 +10,6 @@ namespace orbelant {
 namespace {
 
 constexpr int LibreOfficeFields = 5;
-constexpr qint64 MaxLockFileBytes = 64 * 1024;
 const QString OrbelantProfile = QStringLiteral("orbelant:");
 
 // Excel's owner file: a length byte and the name in 8 bits, spaces up to 54 or 55, then
@@ -29,7 +28,7 @@ std::optional<QByteArray> readSmallFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return file.read(MaxLockFileBytes);
+    return file.read(officelock::MaxLockFileBytes);
 }
 
 QString escaped(const QString &field)

@@ -64,6 +64,7 @@ private:
 
 // ---- What differs between platforms (officelocks_linux.cpp, officelocks_win.cpp) ----
 namespace officelock {
+constexpr qint64 MaxLockFileBytes = 64 * 1024; // what is read of a lock file at the most
 QString hostName();
 QString loginName();
 QString userName();           // the full name, else the login

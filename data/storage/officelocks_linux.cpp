@@ -11,8 +11,6 @@ namespace orbelant::officelock {
 
 namespace {
 
-constexpr qint64 MaxLockFileBytes = 64 * 1024;
-
 int descriptor(const SystemFile &file)
 {
     return static_cast<int>(file.handle());

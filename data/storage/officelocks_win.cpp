@@ -9,12 +9,6 @@
 
 namespace orbelant::officelock {
 
-namespace {
-
-constexpr DWORD MaxLockFileBytes = 64 * 1024;
-
-} // namespace
-
 QString hostName()
 {
     return QSysInfo::machineHostName();
@@ -94,7 +88,7 @@ bool removeIfStale(const QString &path, const std::function<bool(QByteArrayView)
     const SystemFile file(fileOf(CreateFileW(wide(path), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
     QByteArray content(MaxLockFileBytes, Qt::Uninitialized);
     DWORD read = 0;
-    if (!file.isOpen() || !ReadFile(handleOf(file), content.data(), MaxLockFileBytes, &read, nullptr)
+    if (!file.isOpen() || !ReadFile(handleOf(file), content.data(), static_cast<DWORD>(MaxLockFileBytes), &read, nullptr)
         || !isStale(QByteArrayView(content).first(read)))
         return false;
     FILE_DISPOSITION_INFO dispose = {};
