@@ -165,10 +165,12 @@ private slots:
         row("LibreOffice lock of six fields", Setup::LibreOfficeLock, ErrorCode::LockedByOther, "в LibreOffice (файл", "a,b,c,d,e,f;");
         row("LibreOffice running here", Setup::LibreOfficeHere, ErrorCode::LockedByOther, "в LibreOffice у пользователя «Иван, мл.»", here);
         row("LibreOffice's leftover lock here", Setup::LibreOfficeLock, ErrorCode::ChangedOnDisk, "", here);
-        QByteArray word = excelOwner(QStringLiteral("Пётр")); // Word pads the 8-bit name with zeros to 54
-        word.replace(5, 50, QByteArray(50, '\0')).remove(54, 1);
+        // Word pads the 8-bit name with zeros to 54; a name of 32 letters then puts a space (0x20) at 54.
+        const QByteArray longName = QString(32, u'Ж').toUtf8();
+        QByteArray word = excelOwner(QString::fromUtf8(longName));
+        word.replace(33, 21, QByteArray(21, '\0')).remove(54, 1);
         row("Excel", Setup::ExcelOwner, ErrorCode::LockedByOther, "Microsoft Excel у пользователя «P»", excelOwner(QStringLiteral("P")));
-        row("Word", Setup::ExcelOwner, ErrorCode::LockedByOther, "у пользователя «Пётр»", word);
+        row("Word", Setup::ExcelOwner, ErrorCode::LockedByOther, ("у пользователя «" + longName + "»").constData(), word);
         row("an owner file cut short", Setup::ExcelOwner, ErrorCode::LockedByOther, "в Microsoft Excel (файл", "short");
         row("while another window has it open", Setup::ProgramWindow, ErrorCode::LockedByOther, "в Орбеланте у пользователя «Иван, мл.»");
         row("after a window crashed", Setup::StaleProgramWindow, ErrorCode::ChangedOnDisk, "");

@@ -177,13 +177,13 @@ std::unique_ptr<WorkbookLockFile> WorkbookLockFile::create(const QString &workbo
     };
     // Another program's lock, or a live one of ours, is left alone; a stale one of ours
     // is removed, once, and ours is made in its place.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (SystemFile file = officelock::createAndHold(lockPath, formatLibreOfficeLock(entry)); file.isOpen())
-            return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(lockPath, std::move(file)));
-        if (attempt > 0 || !officelock::removeIfStale(lockPath, staleOfOurs))
-            break;
-    }
-    return nullptr;
+    const QByteArray content = formatLibreOfficeLock(entry);
+    SystemFile file = officelock::createAndHold(lockPath, content);
+    if (!file.isOpen() && officelock::removeIfStale(lockPath, staleOfOurs))
+        file = officelock::createAndHold(lockPath, content);
+    if (!file.isOpen())
+        return nullptr;
+    return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(lockPath, std::move(file)));
 }
 
 } // namespace orbelant
