@@ -169,7 +169,7 @@ private slots:
         const QByteArray longName = QString(32, u'Ж').toUtf8();
         QByteArray word = excelOwner(QString::fromUtf8(longName));
         word.replace(33, 21, QByteArray(21, '\0')).remove(54, 1);
-        row("Excel", Setup::ExcelOwner, ErrorCode::LockedByOther, "Microsoft Excel у пользователя «P»", excelOwner(QStringLiteral("P")));
+        row("Excel", Setup::ExcelOwner, ErrorCode::LockedByOther, "Microsoft Excel у пользователя «Ё»", excelOwner(QStringLiteral("Ё")));
         row("Word", Setup::ExcelOwner, ErrorCode::LockedByOther, ("у пользователя «" + longName + "»").constData(), word);
         row("an owner file cut short", Setup::ExcelOwner, ErrorCode::LockedByOther, "в Microsoft Excel (файл", "short");
         row("while another window has it open", Setup::ProgramWindow, ErrorCode::LockedByOther, "в Орбеланте у пользователя «Иван, мл.»");
@@ -283,6 +283,7 @@ private slots:
                 const auto lock = WorkbookLockFile::create(path);
                 QVERIFY(lock && officelock::isHeld(lockPath) && ours().host == officelock::hostName());
                 QCOMPARE(ours().orbelantProcess(), std::optional<qint64>(officelock::processId()));
+                QCOMPARE(formatLibreOfficeLock(ours()), readAll(lockPath));
                 QVERIFY(!WorkbookLockFile::create(path)); // one at a time
             }
             QVERIFY(!QFileInfo::exists(lockPath));

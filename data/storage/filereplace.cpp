@@ -87,7 +87,7 @@ Result<void> replaceFileAtomically(const QString &path, QByteArrayView bytes)
     QString newPath;
     SystemFile file;
     int error = 0;
-    for (int attempt = 0; attempt < NameAttempts && !file.isOpen(); ++attempt) {
+    for (int attempt = 0; attempt < NameAttempts; ++attempt) {
         newPath = QDir::toNativeSeparators(folder.filePath(temporaryName(target)));
         file = filereplace::createNew(newPath);
         error = file.isOpen() ? 0 : lastSystemError();

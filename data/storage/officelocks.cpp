@@ -107,18 +107,17 @@ std::optional<QString> parseExcelOwner(QByteArrayView bytes)
     const int eightBitLength = byteAt(0);
     if (eightBitLength < 1 || eightBitLength > ExcelNameMaximum)
         return std::nullopt;
-    // Word pads the 8-bit name with zeros to 54, Excel with spaces to 55.
-    qsizetype at = 54;
-    if (byteAt(at) == 0x20 && (byteAt(at - 1) != 0 || byteAt(at - 2) != 0))
-        at = 55;
+    // Word pads the 8-bit name with zeros to 54, Excel with spaces to 55: byte 53 is
+    // padding either way. The UTF-16 name after it fits in the smallest owner file.
+    const qsizetype at = byteAt(53) == 0 ? 54 : 55;
+    static_assert(55 + 2 + 2 * ExcelNameMaximum <= ExcelOwnerMinimumBytes);
     const int length = byteAt(at) | (byteAt(at + 1) << 8);
-    if (length >= 1 && length <= ExcelNameMaximum && at + 2 + 2 * length <= bytes.size()) {
-        QString name;
-        for (int i = 0; i < length; ++i)
-            name.append(QChar(static_cast<char16_t>(byteAt(at + 2 + 2 * i) | (byteAt(at + 3 + 2 * i) << 8))));
-        return name;
-    }
-    return QString::fromLatin1(bytes.sliced(1, eightBitLength));
+    if (length < 1 || length > ExcelNameMaximum)
+        return QString::fromLatin1(bytes.sliced(1, eightBitLength));
+    QString name;
+    for (int i = 0; i < length; ++i)
+        name.append(QChar(static_cast<char16_t>(byteAt(at + 2 + 2 * i) | (byteAt(at + 3 + 2 * i) << 8))));
+    return name;
 }
 
 QString libreOfficeLockPath(const QString &workbookPath)
