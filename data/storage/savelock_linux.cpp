@@ -57,11 +57,9 @@ std::optional<Holder> lockHolder(const SystemFile &file)
     lock.l_type = F_WRLCK;
     if (::fcntl(static_cast<int>(file.handle()), F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK || lock.l_pid < 0)
         return std::nullopt;
-    Holder holder{lock.l_pid, {}};
-    QFile name(QStringLiteral("/proc/%1/comm").arg(lock.l_pid));
-    if (lock.l_pid > 0 && name.open(QIODevice::ReadOnly))
-        holder.name = QString::fromLocal8Bit(name.readAll().trimmed());
-    return holder;
+    QFile name(QStringLiteral("/proc/%1/comm").arg(lock.l_pid)); // none for 0
+    const bool named = name.open(QIODevice::ReadOnly);
+    return Holder{lock.l_pid, named ? QString::fromLocal8Bit(name.readAll().trimmed()) : QString()};
 }
 
 // A file held open keeps no other process from opening it here.
