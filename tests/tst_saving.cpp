@@ -163,6 +163,7 @@ private slots:
             ",ivan,host,07.12.2026 10:15,file:///x;");
         row("LibreOffice lock of two fields", Setup::LibreOfficeLock, ErrorCode::LockedByOther, "в LibreOffice (файл", "ivan,host;");
         row("LibreOffice lock of six fields", Setup::LibreOfficeLock, ErrorCode::LockedByOther, "в LibreOffice (файл", "a,b,c,d,e,f;");
+        row("LibreOffice lock with an escape it never writes", Setup::LibreOfficeLock, ErrorCode::LockedByOther, "в LibreOffice (файл", "a\\b,c,d,e,f;");
         row("LibreOffice running here", Setup::LibreOfficeHere, ErrorCode::LockedByOther, "в LibreOffice у пользователя «Иван, мл.»", here);
         row("LibreOffice's leftover lock here", Setup::LibreOfficeLock, ErrorCode::ChangedOnDisk, "", here);
         // Word pads the 8-bit name with zeros to 54; a name of 32 letters then puts a space (0x20) at 54.
