@@ -177,11 +177,12 @@ class WorkbookTool(unittest.TestCase):
                 folder.mkdir()
                 workbook = folder / "зендра.xls"
                 shutil.copyfile(SOURCE / "sample" / "зендра.xls", workbook)
+                holder = None
                 if cause == "read-only attribute":
                     workbook.chmod(0o444)  # wine shows a file without write permission so
                 elif cause == "held open by another program":
                     # cmd's input redirection shares the file for reading only, as Excel does.
-                    subprocess.Popen(["wine", "cmd", "/c", "ping -n 30 127.0.0.1 >nul <зендра.xls"], cwd=folder)
+                    holder = subprocess.Popen(["wine", "cmd", "/c", "ping -n 30 127.0.0.1 >nul <зендра.xls"], cwd=folder)
                     poll(lambda: opened_by_a_process(workbook), lambda: "the workbook is not held open")
                 elif cause == "folder missing":
                     workbook = folder / "нет" / "зендра.xls"
@@ -190,6 +191,9 @@ class WorkbookTool(unittest.TestCase):
                     workbook.mkdir()
                 before = sorted((entry.name, entry.is_file() and entry.read_bytes()) for entry in folder.iterdir())
                 result = wine(BUILD / "bin" / "orbelant-xls.exe", "set", workbook, "Лист1", 1, "Ярус", "нельзя")
+                if holder:
+                    holder.kill()
+                    holder.wait()
                 self.assertEqual(result.returncode, 2)
                 self.assertIn(words, console_text(result.stderr))
                 self.assertIn("зендра.xls", console_text(result.stderr))
