@@ -4,8 +4,9 @@
 #include "biff/workbookglobals.h"
 #include "numbertext.h"
 #include "ole/compounddocument.h"
-#include "ole/filereplace.h"
-#include "ole/officelocks.h"
+#include "storage/filereplace.h"
+#include "storage/officelocks.h"
+#include "storage/savelock.h"
 
 namespace orbelant {
 
@@ -104,7 +105,7 @@ Result<bool> unchangedOnDisk(QByteArrayView stream, const biff::WorkbookGlobals 
 } // namespace
 
 Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loaded, qsizetype record,
-                                      const std::vector<CellEdit> &edits, Saver saver)
+                                      const std::vector<CellEdit> &edits, const SavePause &pause)
 {
     if (record < 0 || record >= loaded.recordCount())
         return fail(ErrorCode::NoSuchRecord, QString::number(record + 1));
@@ -121,11 +122,11 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
         return std::unexpected(*loaded.notSaveable);
     if (auto writable = checkWritable(path); !writable)
         return std::unexpected(writable.error());
-    auto lock = SaveLock::acquire(path, SaveLockWait);
+    if (const auto holder = otherProgramHolding(path))
+        return fail(ErrorCode::LockedByOther, *holder);
+    auto lock = SaveLock::acquire(path, SaveLockWait, pause);
     if (!lock)
         return std::unexpected(lock.error());
-    if (const auto holder = otherProgramHolding(path, saver == Saver::Tool))
-        return fail(ErrorCode::LockedByOther, *holder);
 
     auto document = CompoundDocument::open(path);
     if (!document)

@@ -4,12 +4,19 @@
 
 #include "datacontrol.h"
 #include "fakeplatform.h"
+#include "workbook.h"
 
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace testsupport;
 using Outcome = DataControl::FindOutcome;
@@ -255,6 +262,31 @@ private slots:
         QTest::mousePress(held, Qt::LeftButton);
         QTRY_VERIFY(m_data->currentRecord() >= 2);
         QTest::mouseRelease(held, Qt::LeftButton);
+    }
+
+    // A save waiting for another one keeps the program's events going under a busy cursor,
+    // and puts the cursor back after.
+    void waitingForAnotherSave()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("зендра.xls"));
+        QVERIFY(QFile::copy(QStringLiteral(ORBELANT_SOURCE_DIR "/sample/зендра.xls"), path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        const auto table = readSheet(path, QStringLiteral("Лист1"));
+        int other = ::open(QFile::encodeName(path).constData(), O_RDWR); // another save's lock
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        QVERIFY(table && ::fcntl(other, F_OFD_SETLK, &lock) == 0);
+        std::optional<Qt::CursorShape> cursor;
+        QTimer::singleShot(300, [&] {
+            cursor = QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+            ::close(other);
+        });
+        EngineSheetAccess sheets;
+        const auto stored = sheets.store(path, *table, 0, {{5, QStringLiteral("после ожидания")}});
+        QVERIFY2(stored, stored ? "" : qPrintable(stored.error().message));
+        QCOMPARE(cursor, std::optional(Qt::WaitCursor));
+        QVERIFY(!QGuiApplication::overrideCursor());
     }
 };
 

@@ -112,7 +112,7 @@ int set(const QString &path, const QString &sheet, const QString &recordText, co
     const qsizetype column = table->columnIndex(columnName);
     if (column < 0)
         return failWith(Error::make(ErrorCode::UnknownColumn, columnName).message);
-    const auto stored = storeRecord(path, *table, record, {CellEdit{column, text}}, Saver::Tool);
+    const auto stored = storeRecord(path, *table, record, {CellEdit{column, text}});
     if (!stored)
         return failWith(stored.error().message);
     return ExitOk;

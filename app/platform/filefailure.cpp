@@ -1,15 +1,10 @@
 #include "filefailure.h"
-#include "ole/filereplace.h"
+#include "storage/systemerror.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
-#include <cerrno>
-
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
 
 namespace orbelant {
 
@@ -34,7 +29,8 @@ QString reasonFor(const QFile &file, int systemError, qint64 bytesNeeded)
         return QStringLiteral("файл защищён от записи");
     if (!info.exists() && !QFileInfo(info.absolutePath()).isWritable())
         return QStringLiteral("нет прав на запись в папку");
-    return file.errorString(); // the system's own words
+    // The system's number in Russian words; Qt's own words (translated) when it gave none.
+    return systemError != 0 ? systemErrorText(systemError) : file.errorString();
 }
 
 } // namespace
@@ -47,11 +43,7 @@ FileFailure::FileFailure(QString path, QString reason)
 
 FileFailure FileFailure::capture(const QFile &file, qint64 bytesNeeded)
 {
-#ifdef Q_OS_WIN
-    const int systemError = static_cast<int>(GetLastError());
-#else
-    const int systemError = errno;
-#endif
+    const int systemError = lastSystemError();
     return FileFailure(QDir::toNativeSeparators(QFileInfo(file.fileName()).absoluteFilePath()),
                        reasonFor(file, systemError, bytesNeeded));
 }

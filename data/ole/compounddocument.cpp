@@ -2,7 +2,7 @@
 #include "compoundfile.h"
 #include "containercheck.h"
 #include "containercopy.h"
-#include "filereplace.h"
+#include "../storage/filereplace.h"
 #include "workbookstream.h"
 
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 // when it names a sector of this file, and every walk along a chain stops where it loops.
 
 #include "../error.h"
-#include "filebytes.h"
+#include "../storage/filebytes.h"
 
 #include <QByteArray>
 #include <QString>

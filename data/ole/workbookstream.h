@@ -6,7 +6,7 @@
 // that it is never written.
 
 #include "../error.h"
-#include "filebytes.h"
+#include "../storage/filebytes.h"
 
 #include <QByteArray>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "datacontrol.h"
 
 #include "navigationbar.h"
-#include "ole/officelocks.h"
+#include "storage/officelocks.h"
 #include "services.h"
 #include "sheetaccess.h"
 
@@ -159,6 +159,8 @@ bool DataControl::leaveCurrentRecord(WhenRefused whenRefused, const QString &dro
     if (edits.empty())
         return true;
 
+    if (!m_lockFile && !m_table.notSaveable) // another window had it when this one opened it
+        m_lockFile = m_sheets->markOpen(m_path);
     const Result<std::vector<Cell>> stored = m_sheets->store(m_path, m_table, m_current, edits);
     if (!stored) {
         if (whenRefused == WhenRefused::Stay) {

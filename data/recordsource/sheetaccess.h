@@ -4,7 +4,7 @@
 // be tested without files.
 
 #include "error.h"
-#include "ole/officelocks.h"
+#include "storage/officelocks.h"
 #include "sheettable.h"
 #include "writeback.h"
 

@@ -8,12 +8,14 @@ on an X display of its own (Xvfb) it runs:
   - orbelant-xls.exe over the shared workbook corpus (../shared/xls-corpus; skipped when
     absent): each sheet reads as xlrd reads it, one stored cell per workbook is read back by
     xlrd with every other stream and storage unchanged, and what is not an Excel 97 workbook
-    is read or refused with a message, never a crash;
+    is read or refused with a message, never a crash; a workbook it may not write is refused
+    with its cause;
   - Орбелант.exe on a copy of the sample workbook, worked with xdotool's clicks and keys at
     the places the window's fixed layout gives.
 Screenshots and the program's output are left in WORK_FOLDER.
 """
 
+import os
 import pathlib
 import re
 import shutil
@@ -75,6 +77,18 @@ def poll(probe, describe, timeout=STEP_TIMEOUT):
         if time.monotonic() > deadline:
             raise AssertionError("timed out: " + describe())
         time.sleep(0.2)
+
+
+def opened_by_a_process(path):
+    """Whether any process has the file open (wine's server does while a program has a handle to it)."""
+    target = str(path.resolve())
+    for link in pathlib.Path("/proc").glob("[0-9]*/fd/*"):
+        try:
+            if os.readlink(link) == target:
+                return True
+        except OSError:
+            pass
+    return False
 
 
 def xdotool(*arguments):
@@ -148,6 +162,42 @@ class WorkbookTool(unittest.TestCase):
         self.assertEqual(xlrd_table(copy, sheet)[0], "\n".join(lines))
         self.assertEqual(entries_beside_the_workbook(copy), entries_beside_the_workbook(book))
         return 1
+
+    def test_refusals_name_their_cause(self):
+        """A workbook the tool may not write: the reason, and the workbook and its folder as they were."""
+        causes = {
+            "read-only attribute": "только для чтения",
+            "held open by another program": "заблокирована другой программой",
+            "folder missing": "не найден",
+            "a folder in the file's place": "Не удаётся прочитать файл",
+        }
+        for number, (cause, words) in enumerate(causes.items()):
+            with self.subTest(cause):
+                folder = WORK / "refusal-{}".format(number)
+                folder.mkdir()
+                workbook = folder / "зендра.xls"
+                shutil.copyfile(SOURCE / "sample" / "зендра.xls", workbook)
+                holder = None
+                if cause == "read-only attribute":
+                    workbook.chmod(0o444)  # wine shows a file without write permission so
+                elif cause == "held open by another program":
+                    # cmd's input redirection shares the file for reading only, as Excel does.
+                    holder = subprocess.Popen(["wine", "cmd", "/c", "ping -n 30 127.0.0.1 >nul <зендра.xls"], cwd=folder)
+                    poll(lambda: opened_by_a_process(workbook), lambda: "the workbook is not held open")
+                elif cause == "folder missing":
+                    workbook = folder / "нет" / "зендра.xls"
+                else:
+                    workbook.unlink()
+                    workbook.mkdir()
+                before = sorted((entry.name, entry.is_file() and entry.read_bytes()) for entry in folder.iterdir())
+                result = wine(BUILD / "bin" / "orbelant-xls.exe", "set", workbook, "Лист1", 1, "Ярус", "нельзя")
+                if holder:
+                    holder.kill()
+                    holder.wait()
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(words, console_text(result.stderr))
+                self.assertIn("зендра.xls", console_text(result.stderr))
+                self.assertEqual(sorted((entry.name, entry.is_file() and entry.read_bytes()) for entry in folder.iterdir()), before)
 
 
 

@@ -10,7 +10,6 @@ namespace orbelant {
 namespace {
 
 constexpr int LibreOfficeFields = 5;
-constexpr qint64 MaxLockFileBytes = 64 * 1024;
 const QString OrbelantProfile = QStringLiteral("orbelant:");
 
 // Excel's owner file: a length byte and the name in 8 bits, spaces up to 54 or 55, then
@@ -18,15 +17,9 @@ const QString OrbelantProfile = QStringLiteral("orbelant:");
 constexpr qsizetype ExcelOwnerMinimumBytes = 162;
 constexpr int ExcelNameMaximum = 52;
 
-QString resolved(const QString &path)
-{
-    const QFileInfo info(path);
-    return info.isSymLink() ? info.canonicalFilePath() : info.absoluteFilePath();
-}
-
 QString beside(const QString &workbookPath, const QString &prefix, const QString &suffix)
 {
-    const QFileInfo info(resolved(workbookPath));
+    const QFileInfo info(resolvedPath(workbookPath));
     return info.absoluteDir().filePath(prefix + info.fileName() + suffix);
 }
 
@@ -35,7 +28,7 @@ std::optional<QByteArray> readSmallFile(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return file.read(MaxLockFileBytes);
+    return file.read(officelock::MaxLockFileBytes);
 }
 
 QString escaped(const QString &field)
@@ -114,18 +107,17 @@ std::optional<QString> parseExcelOwner(QByteArrayView bytes)
     const int eightBitLength = byteAt(0);
     if (eightBitLength < 1 || eightBitLength > ExcelNameMaximum)
         return std::nullopt;
-    // Word pads the 8-bit name with zeros to 54, Excel with spaces to 55.
-    qsizetype at = 54;
-    if (byteAt(at) == 0x20 && (byteAt(at - 1) != 0 || byteAt(at - 2) != 0))
-        at = 55;
+    // Word pads the 8-bit name with zeros to 54, Excel with spaces to 55: byte 53 is
+    // padding either way. The UTF-16 name after it fits in the smallest owner file.
+    const qsizetype at = byteAt(53) == 0 ? 54 : 55;
+    static_assert(55 + 2 + 2 * ExcelNameMaximum <= ExcelOwnerMinimumBytes);
     const int length = byteAt(at) | (byteAt(at + 1) << 8);
-    if (length >= 1 && length <= ExcelNameMaximum && at + 2 + 2 * length <= bytes.size()) {
-        QString name;
-        for (int i = 0; i < length; ++i)
-            name.append(QChar(static_cast<char16_t>(byteAt(at + 2 + 2 * i) | (byteAt(at + 3 + 2 * i) << 8))));
-        return name;
-    }
-    return QString::fromLatin1(bytes.sliced(1, eightBitLength));
+    if (length < 1 || length > ExcelNameMaximum)
+        return QString::fromLatin1(bytes.sliced(1, eightBitLength));
+    QString name;
+    for (int i = 0; i < length; ++i)
+        name.append(QChar(static_cast<char16_t>(byteAt(at + 2 + 2 * i) | (byteAt(at + 3 + 2 * i) << 8))));
+    return name;
 }
 
 QString libreOfficeLockPath(const QString &workbookPath)
@@ -138,7 +130,7 @@ QString excelOwnerPath(const QString &workbookPath)
     return beside(workbookPath, QStringLiteral("~$"), QString());
 }
 
-std::optional<QString> otherProgramHolding(const QString &workbookPath, bool programLocksCount)
+std::optional<QString> otherProgramHolding(const QString &workbookPath)
 {
     const QString workbook = QStringLiteral("«%1» сейчас открыта").arg(QFileInfo(workbookPath).fileName());
     const QString lockPath = libreOfficeLockPath(workbookPath);
@@ -149,7 +141,7 @@ std::optional<QString> otherProgramHolding(const QString &workbookPath, bool pro
         if (const auto pid = entry ? entry->orbelantProcess() : std::nullopt) {
             const bool ours = thisMachine && *pid == officelock::processId();
             const bool stale = thisMachine && !officelock::isHeld(lockPath);
-            if (programLocksCount && !ours && !stale)
+            if (!ours && !stale)
                 return QStringLiteral("%1 в Орбеланте%2 (файл блокировки «%3»)").arg(workbook, quotedHolder(entry->holder()), lockName);
         } else if (!(thisMachine && !officelock::libreOfficeRunsHere())) {
             return QStringLiteral("%1 в LibreOffice%2 (файл блокировки «%3»)")
@@ -167,40 +159,30 @@ std::optional<QString> otherProgramHolding(const QString &workbookPath, bool pro
 
 // ---- The program's own lock file ----------------------------------------------------
 
-struct WorkbookLockFile::Held {
-    QString path;
-    officelock::HeldFilePointer file;
-};
-
-WorkbookLockFile::WorkbookLockFile(std::unique_ptr<Held> held) : m_held(std::move(held)) {}
-
 WorkbookLockFile::~WorkbookLockFile()
 {
-    officelock::removeIfOurs(m_held->path, std::move(m_held->file));
-}
-
-QString WorkbookLockFile::path() const
-{
-    return m_held->path;
+    officelock::removeIfOurs(m_path, std::move(m_file));
 }
 
 std::unique_ptr<WorkbookLockFile> WorkbookLockFile::create(const QString &workbookPath)
 {
     const QString lockPath = libreOfficeLockPath(workbookPath);
-    if (const auto bytes = readSmallFile(lockPath)) {
-        const auto entry = parseLibreOfficeLock(*bytes);
-        const bool staleOfOurs = entry && entry->orbelantProcess() && entry->host == officelock::hostName()
-                                 && !officelock::isHeld(lockPath);
-        if (!staleOfOurs || !QFile::remove(lockPath))
-            return nullptr; // another program's, or a live one of ours: leave it
-    }
     const LibreOfficeLockEntry entry{officelock::userName(), officelock::loginName(), officelock::hostName(),
                                      QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm")),
                                      OrbelantProfile + QString::number(officelock::processId())};
-    auto file = officelock::createAndHold(lockPath, formatLibreOfficeLock(entry));
-    if (!file)
+    const auto staleOfOurs = [](QByteArrayView bytes) {
+        const auto found = parseLibreOfficeLock(bytes);
+        return found && found->orbelantProcess() && found->host == officelock::hostName();
+    };
+    // Another program's lock, or a live one of ours, is left alone; a stale one of ours
+    // is removed, once, and ours is made in its place.
+    const QByteArray content = formatLibreOfficeLock(entry);
+    SystemFile file = officelock::createAndHold(lockPath, content);
+    if (!file.isOpen() && officelock::removeIfStale(lockPath, staleOfOurs))
+        file = officelock::createAndHold(lockPath, content);
+    if (!file.isOpen())
         return nullptr;
-    return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(std::make_unique<Held>(Held{lockPath, std::move(file)})));
+    return std::unique_ptr<WorkbookLockFile>(new WorkbookLockFile(lockPath, std::move(file)));
 }
 
 } // namespace orbelant

@@ -1,7 +1,8 @@
 #include "filebytes.h"
 
-#include <QFile>
 #include <QFileInfo>
+
+#include <cstring>
 
 namespace orbelant {
 
@@ -12,13 +13,14 @@ Result<FileBytes> FileBytes::open(const QString &path, const QString &displayNam
         return fail(ErrorCode::FileMissing, displayName);
     if (info.isDir())
         return fail(ErrorCode::FileUnreadable, displayName);
-    auto file = std::make_shared<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
+    auto file = std::make_shared<SystemFile>(filebytes::openForReading(path));
+    const qint64 size = file->isOpen() ? filebytes::sizeOf(*file) : -1;
+    if (size < 0)
         return fail(ErrorCode::FileUnreadable, displayName);
-    if (file->size() > maxBytes)
+    if (size > maxBytes)
         return fail(ErrorCode::TooLarge, QStringLiteral("файл «%1» больше %2 МБ").arg(displayName).arg(maxBytes >> 20));
     FileBytes bytes;
-    bytes.m_size = file->size();
+    bytes.m_size = size;
     bytes.m_file = std::move(file);
     return bytes;
 }
@@ -52,7 +54,7 @@ bool FileBytes::readInto(qint64 offset, char *out, qint64 length) const
         std::memcpy(out, m_memory.data() + offset, static_cast<size_t>(length));
         return true;
     }
-    return m_file->seek(offset) && m_file->read(out, length) == length;
+    return filebytes::readAt(*m_file, offset, out, length);
 }
 
 } // namespace orbelant

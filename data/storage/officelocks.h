@@ -6,8 +6,11 @@
 // program has a workbook open it keeps a lock of LibreOffice's format itself, so that an
 // office program opening the workbook warns its user.
 
+#include "systemfile.h"
+
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -34,15 +37,16 @@ QString libreOfficeLockPath(const QString &workbookPath);
 QString excelOwnerPath(const QString &workbookPath);
 
 // Who has the workbook open in another program, in words for a message: "«зендра.xls»
-// сейчас открыл Иван Петров в LibreOffice (файл «.~lock.зендра.xls#»)"; nullopt when no
-// live lock stands beside it. A LibreOffice lock of this machine is stale (ignored) when
-// no LibreOffice runs here; Excel's owner files are taken as they stand. A lock of
-// Орбелант's own format counts only when `programLocksCount`, and never this process's own.
-std::optional<QString> otherProgramHolding(const QString &workbookPath, bool programLocksCount);
+// сейчас открыта в LibreOffice у пользователя «Иван Петров» (файл блокировки
+// «.~lock.зендра.xls#»)"; nullopt when no live lock stands beside it. A LibreOffice lock
+// of this machine is stale (ignored) when no LibreOffice runs here; Excel's owner files
+// are taken as they stand. A lock of Орбелант's own format counts while its process
+// holds it, unless that is this process.
+std::optional<QString> otherProgramHolding(const QString &workbookPath);
 
 // The lock file the program keeps while a window has a workbook open. Created unless a
-// live lock of another program stands there (a stale one of ours is replaced); removed
-// when this object goes, if the file is still the one we wrote.
+// live lock stands there (a stale one of ours is replaced); removed when this object
+// goes, if the file is still the one we wrote.
 class WorkbookLockFile {
 public:
     static std::unique_ptr<WorkbookLockFile> create(const QString &workbookPath);
@@ -50,16 +54,17 @@ public:
     WorkbookLockFile(const WorkbookLockFile &) = delete;
     WorkbookLockFile &operator=(const WorkbookLockFile &) = delete;
 
-    QString path() const;
+    QString path() const { return m_path; }
 
 private:
-    struct Held;
-    explicit WorkbookLockFile(std::unique_ptr<Held> held);
-    std::unique_ptr<Held> m_held;
+    WorkbookLockFile(QString path, SystemFile file) : m_path(std::move(path)), m_file(std::move(file)) {}
+    QString m_path;
+    SystemFile m_file; // held open, and locked, while the window has the workbook
 };
 
-// ---- What differs between platforms (officelocks_posix.cpp, officelocks_win.cpp) ----
+// ---- What differs between platforms (officelocks_linux.cpp, officelocks_win.cpp) ----
 namespace officelock {
+constexpr qint64 MaxLockFileBytes = 64 * 1024; // what is read of a lock file at the most
 QString hostName();
 QString loginName();
 QString userName();           // the full name, else the login
@@ -67,16 +72,13 @@ qint64 processId();
 bool libreOfficeRunsHere();
 // Whether a process still holds the lock file at `path` that Орбелант wrote.
 bool isHeld(const QString &path);
-// A lock file this process created and holds open.
-struct HeldFile;
-struct HeldFileCloser {
-    void operator()(HeldFile *file) const;
-};
-using HeldFilePointer = std::unique_ptr<HeldFile, HeldFileCloser>;
-// Writes a new lock file at `path` (failing when one exists) and holds it open.
-HeldFilePointer createAndHold(const QString &path, const QByteArray &content);
+// A new lock file at `path` (none when one exists), held before `content` is written.
+SystemFile createAndHold(const QString &path, const QByteArray &content);
 // Removes the file if it is still the one `held` created.
-void removeIfOurs(const QString &path, HeldFilePointer held);
+void removeIfOurs(const QString &path, SystemFile held);
+// Removes the lock file at `path` when nobody holds it and `isStale` says so of its
+// content; true when it is gone. Only that very file is removed, while it is locked.
+bool removeIfStale(const QString &path, const std::function<bool(QByteArrayView)> &isStale);
 } // namespace officelock
 
 } // namespace orbelant

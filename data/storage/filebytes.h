@@ -3,12 +3,11 @@
 // time, without holding the whole file in memory. The same over bytes already in memory.
 
 #include "../error.h"
+#include "systemfile.h"
 
 #include <QByteArray>
 #include <QString>
 #include <memory>
-
-class QFile;
 
 namespace orbelant {
 
@@ -28,9 +27,18 @@ public:
 
 private:
     FileBytes() = default;
-    std::shared_ptr<QFile> m_file;
+    std::shared_ptr<SystemFile> m_file;
     QByteArrayView m_memory;
     qint64 m_size = 0;
 };
+
+// ---- What differs between platforms (filebytes_posix.cpp, filebytes_win.cpp) ----
+namespace filebytes {
+// Opened for reading only, and shared with every other program: on Windows also for
+// replacing or deleting it, so that a save never finds the file held by a reader of ours.
+SystemFile openForReading(const QString &path);
+qint64 sizeOf(const SystemFile &file); // -1 when the system does not say
+bool readAt(const SystemFile &file, qint64 offset, char *out, qint64 length);
+} // namespace filebytes
 
 } // namespace orbelant
