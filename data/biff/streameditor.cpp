@@ -70,7 +70,7 @@ public:
     std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
     Result<void> finishStrings() { return m_strings.write(m_records); }
-    QByteArray serialise();
+    Result<QByteArray> serialise();
 
 private:
     struct RowLayout {
@@ -317,8 +317,10 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
             const quint16 next = at + 1 < sheet.end ? m_records[at + 1].id : 0;
             if (next == Id::ShrFmla || next == Id::Array || next == Id::Table)
                 return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
-            if (next == Id::String)
-                erase(at + 1);
+            if (next == Id::String) // the formula's text, with the CONTINUE records of a long one
+                do
+                    erase(at + 1);
+                while (at + 1 < m_records.substream(substream).end && m_records[at + 1].id == Id::Continue);
         }
         if (old.id == Id::LabelSst)
             m_strings.dropReference();
@@ -370,13 +372,16 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
     return {};
 }
 
-QByteArray StreamEditor::serialise()
+Result<QByteArray> StreamEditor::serialise()
 {
-    m_strings.sizeExtSst(m_records);
-    sizeRowIndexes(m_records, m_editedSheets);
+    if (auto sized = m_strings.sizeExtSst(m_records); !sized)
+        return std::unexpected(sized.error());
+    if (auto sized = sizeRowIndexes(m_records, m_editedSheets); !sized)
+        return std::unexpected(sized.error());
     m_records.layout();
     m_strings.fillExtSst(m_records);
-    fillSheetPositions(m_records, m_editedSheets);
+    if (auto filled = fillSheetPositions(m_records, m_editedSheets); !filled)
+        return std::unexpected(filled.error());
     return m_records.bytes();
 }
 
