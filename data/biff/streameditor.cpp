@@ -1,6 +1,7 @@
 #include "streameditor.h"
 #include "recordstream.h"
 #include "recordlist.h"
+#include "rewritecheck.h"
 #include "sharedstringwriter.h"
 #include "sheetpositions.h"
 #include "sheetcells.h"
@@ -410,7 +411,12 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, 
     }
     if (auto strings = editor.finishStrings(); !strings)
         return std::unexpected(strings.error());
-    return editor.serialise();
+    auto rewritten = editor.serialise();
+    if (!rewritten)
+        return rewritten;
+    if (auto checked = checkRewrite(stream, *rewritten, *bof, writes); !checked)
+        return std::unexpected(checked.error());
+    return rewritten;
 }
 
 } // namespace orbelant::biff

@@ -1,0 +1,403 @@
+#include "rewritecheck.h"
+#include "recordstream.h"
+#include "sheetcells.h"
+#include "../bytereader.h"
+
+#include <bit>
+#include <cstring>
+
+namespace orbelant::biff {
+
+namespace {
+
+std::unexpected<Error> mismatch(const QString &what)
+{
+    return fail(ErrorCode::WriteCheckFailed, what);
+}
+
+QString recordAt(const Record &record) { return describeRecord(record.id, record.position); }
+
+// The records of a stream with the substream each belongs to, split as the editor splits
+// them: the globals are substream 0, each sheet the next; an embedded chart belongs to its
+// sheet. The walk ends at the end of the last substream.
+class SubstreamWalk {
+public:
+    explicit SubstreamWalk(QByteArrayView stream) : m_records(stream) { advance(); }
+
+    const std::optional<Record> &current() const { return m_current; }
+    int substream() const { return m_substream; }
+    bool startsSubstream() const { return m_starts; }
+    bool topLevel() const { return m_depth == 1; } // of the current record, unless it is a BOF or EOF
+    const std::optional<Error> &error() const { return m_records.error(); }
+
+    void advance()
+    {
+        m_current = m_records.next();
+        m_starts = false;
+        if (!m_current || (m_depth == 0 && m_current->id != Id::Bof)) {
+            m_current.reset();
+            return;
+        }
+        if (m_current->id == Id::Bof) {
+            if (m_depth == 1 && m_substream == 0)
+                m_depth = 0; // the globals ended without their EOF
+            m_starts = m_depth == 0;
+            m_substream += m_starts ? 1 : 0;
+            ++m_depth;
+        } else if (m_current->id == Id::Eof) {
+            --m_depth;
+        }
+    }
+
+private:
+    RecordStream m_records;
+    std::optional<Record> m_current;
+    int m_substream = -1;
+    int m_depth = 0;
+    bool m_starts = false;
+};
+
+bool sameRecord(const Record &a, const Record &b) { return a.id == b.id && a.data == b.data; }
+
+// One cell as its record holds it: a MULRK or MULBLANK gives each of its cells as an RK or
+// BLANK; a STRING after a formula, and its CONTINUE records, count as part of that cell.
+struct StoredCell {
+    int row = 0;
+    int column = 0;
+    quint16 kind = 0;
+    quint16 xf = 0;
+    QByteArrayView value; // all the record holds after the format
+
+    bool operator==(const StoredCell &other) const
+    {
+        return row == other.row && column == other.column && kind == other.kind && xf == other.xf && value == other.value;
+    }
+};
+
+// The cells of a worksheet one at a time, and the records that hold no cell and keep no
+// position or range (those the writer never changes).
+class CellWalk {
+public:
+    CellWalk(QByteArrayView stream, qint64 bof) : m_records(stream, bof)
+    {
+        m_records.next(); // the sheet's BOF
+    }
+
+    std::optional<StoredCell> next()
+    {
+        while (m_item >= m_items) {
+            const auto record = m_records.next();
+            if (!record || (record->id == Id::Eof && m_nested == 0))
+                return std::nullopt;
+            if (!take(*record))
+                m_others.push_back(*record);
+        }
+        return item(m_item++);
+    }
+    const std::vector<Record> &others() const { return m_others; }
+    const std::optional<Error> &error() const { return m_records.error(); }
+
+private:
+    // Takes a record that holds cells; false for any other record.
+    bool take(const Record &record)
+    {
+        const quint16 id = record.id;
+        if (id == Id::Bof || (id == Id::Eof && m_nested > 0)) {
+            m_nested += id == Id::Bof ? 1 : -1;
+            m_afterCell = false;
+            return false;
+        }
+        const bool attached = m_afterCell && (id == Id::String || (id == Id::Continue && (m_record.id == Id::String || m_record.id == Id::Continue)));
+        if (m_nested > 0 || !(isCellRecord(id) || attached)) {
+            m_afterCell = m_afterCell && (id == Id::ShrFmla || id == Id::Array || id == Id::Table);
+            return m_nested == 0 && (id == Id::Row || id == Id::DbCell || id == Id::Index || id == Id::Dimensions);
+        }
+        m_record = record;
+        m_item = 0;
+        m_items = 1;
+        m_multiple = false;
+        m_afterCell = true;
+        if (attached)
+            return true; // row and column of the cell before
+        ByteReader data(record.data);
+        m_row = data.u16();
+        m_first = data.u16();
+        const qsizetype width = id == Id::MulRk ? 6 : id == Id::MulBlank ? 2 : 0;
+        m_multiple = width > 0 && record.data.size() >= 6 + width;
+        if (m_multiple)
+            m_items = (record.data.size() - 6) / width;
+        return true;
+    }
+
+    StoredCell item(qsizetype i) const
+    {
+        const QByteArrayView data = m_record.data;
+        if (m_record.id == Id::String || m_record.id == Id::Continue)
+            return StoredCell{m_row, m_first, m_record.id, 0, data};
+        if (m_multiple) {
+            const bool rk = m_record.id == Id::MulRk;
+            const qsizetype at = 4 + (rk ? 6 : 2) * i;
+            const quint16 xf = ByteReader(data.sliced(at)).u16();
+            return StoredCell{m_row, m_first + static_cast<int>(i), rk ? Id::Rk : Id::Blank, xf, rk ? data.sliced(at + 2, 4) : QByteArrayView()};
+        }
+        ByteReader reader(data);
+        reader.skip(4);
+        const quint16 xf = reader.u16();
+        return StoredCell{m_row, m_first, m_record.id, xf, reader.ok() ? data.sliced(6) : data};
+    }
+
+    RecordStream m_records;
+    std::vector<Record> m_others;
+    int m_nested = 0;
+    bool m_afterCell = false;
+    Record m_record;
+    bool m_multiple = false; // a MULRK or MULBLANK of at least one cell
+    int m_row = 0;
+    int m_first = 0;
+    qsizetype m_item = 0;
+    qsizetype m_items = 0;
+};
+
+// The cells the writes leave behind: the last write to each cell counts.
+class EditedCells {
+public:
+    explicit EditedCells(const std::vector<CellWrite> &writes)
+    {
+        for (const CellWrite &write : writes) {
+            const int at = indexOf(write.row, write.column);
+            if (at >= 0)
+                m_writes[static_cast<size_t>(at)] = write;
+            else
+                m_writes.push_back(write);
+        }
+        m_oldXf.resize(m_writes.size());
+        m_newXf.resize(m_writes.size());
+    }
+
+    int indexOf(int row, int column) const
+    {
+        for (size_t i = 0; i < m_writes.size(); ++i)
+            if (m_writes[i].row == row && m_writes[i].column == column)
+                return static_cast<int>(i);
+        return -1;
+    }
+    const std::vector<CellWrite> &writes() const { return m_writes; }
+
+    // The next cell that no write changed; notes the formats of those the writes changed.
+    std::optional<StoredCell> nextKept(CellWalk &walk, bool before)
+    {
+        while (auto cell = walk.next()) {
+            const int at = indexOf(cell->row, cell->column);
+            if (at < 0)
+                return cell;
+            if (cell->kind != Id::String && cell->kind != Id::Continue)
+                (before ? m_oldXf : m_newXf)[static_cast<size_t>(at)] = cell->xf;
+        }
+        return std::nullopt;
+    }
+    // Whether each changed cell that had a format keeps it.
+    bool formatsKept() const { return std::equal(m_oldXf.begin(), m_oldXf.end(), m_newXf.begin(), [](auto old, auto now) { return !old || old == now; }); }
+
+private:
+    std::vector<CellWrite> m_writes;
+    std::vector<std::optional<quint16>> m_oldXf, m_newXf;
+};
+
+bool holdsWrite(const Cell &cell, const CellWrite &write)
+{
+    switch (write.kind) {
+    case CellWrite::Kind::Clear:
+        return cell.isEmpty();
+    case CellWrite::Kind::Number:
+        return cell.kind == Cell::Kind::Number && std::bit_cast<quint64>(cell.number) == std::bit_cast<quint64>(write.number);
+    case CellWrite::Kind::Text:
+        return cell.kind == Cell::Kind::Text && cell.text == write.text;
+    }
+    return false;
+}
+
+QString cellName(int row, int column) { return QStringLiteral("ячейка в строке %1, столбце %2").arg(row + 1).arg(column + 1); }
+
+// The edited sheet: every cell but the written ones as it was, the written ones holding what
+// was written in their old formats, every record that holds no cell and no position unchanged.
+Result<void> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteArrayView after, qint64 newBof,
+                              const WorkbookGlobals &globals, const std::vector<CellWrite> &writes)
+{
+    EditedCells edited(writes);
+    CellWalk old(before, oldBof), now(after, newBof);
+    while (true) {
+        const auto a = edited.nextKept(old, true), b = edited.nextKept(now, false);
+        if (!a && !b)
+            break;
+        if (!a || !b || !(*a == *b)) {
+            const StoredCell &differing = a ? *a : *b;
+            return mismatch(cellName(differing.row, differing.column) + QStringLiteral(" записана не так, как была"));
+        }
+    }
+    if (now.error())
+        return mismatch(now.error()->message);
+    if (!edited.formatsKept())
+        return mismatch(QStringLiteral("изменённая ячейка потеряла свой формат"));
+    if (old.others().size() != now.others().size()
+        || !std::equal(old.others().begin(), old.others().end(), now.others().begin(), sameRecord))
+        return mismatch(QStringLiteral("на изменённом листе изменились записи, которые не хранят ячеек"));
+
+    std::vector<qint64> positions(edited.writes().size(), -1);
+    auto scanned = forEachCell(after, newBof, globals, [&](int row, int column, qint64 position) {
+        if (const int at = edited.indexOf(row, column); at >= 0)
+            positions[static_cast<size_t>(at)] = position;
+    });
+    if (!scanned)
+        return mismatch(scanned.error().message);
+    for (size_t i = 0; i < positions.size(); ++i) {
+        const CellWrite &write = edited.writes()[i];
+        const Cell cell = positions[i] < 0 ? Cell() : decodeCell(after, globals, positions[i], write.column);
+        if (!holdsWrite(cell, write))
+            return mismatch(cellName(write.row, write.column) + QStringLiteral(" не хранит введённого значения"));
+    }
+    return {};
+}
+
+// An INDEX of a sheet that moved as a whole by `shift`: the same but for the positions, which
+// moved with it (0 means none).
+bool movedWithSheet(const Record &old, const Record &now, qint64 shift)
+{
+    if (old.data.size() < 16 || old.data.size() != now.data.size())
+        return sameRecord(old, now);
+    if (old.data.first(12) != now.data.first(12))
+        return false;
+    ByteReader a(old.data.sliced(12)), b(now.data.sliced(12));
+    while (a.remaining() >= 4) {
+        const quint32 position = a.u32();
+        if (b.u32() != (position == 0 ? 0 : static_cast<quint32>(position + shift)))
+            return false;
+    }
+    return a.remaining() == 0 || old.data.last(a.remaining()) == now.data.last(a.remaining());
+}
+
+// The shared strings: every old string where it was, byte for byte (the SST and each of its
+// CONTINUE records starts as before), the unique count as many as the reader finds, and the
+// EXTSST as Excel lays it out over them when strings were added, else as it was.
+Result<void> checkStrings(const std::vector<Record> &oldChain, const std::vector<Record> &newChain,
+                          const std::optional<Record> &oldExtSst, const std::optional<Record> &newExtSst,
+                          const SharedStrings &strings)
+{
+    if (oldChain.size() > newChain.size() || (!oldChain.empty() && !newChain.empty() && oldChain.front().data.size() < 8))
+        return mismatch(QStringLiteral("таблица строк стала короче"));
+    bool added = newChain.size() > oldChain.size(), changed = added;
+    for (size_t i = 0; i < oldChain.size(); ++i) {
+        const qsizetype from = i == 0 ? 8 : 0;
+        const QByteArrayView old = oldChain[i].data.sliced(from), now = newChain[i].data.sliced(std::min(from, newChain[i].data.size()));
+        if (!now.startsWith(old) || (i + 1 < oldChain.size() && now.size() != old.size()))
+            return mismatch(QStringLiteral("прежние строки таблицы строк изменились"));
+        added = added || now.size() > old.size();
+        changed = changed || newChain[i].data != oldChain[i].data;
+    }
+    if (changed && strings.declaredUnique() != static_cast<quint32>(strings.size()))
+        return mismatch(QStringLiteral("таблица строк объявляет %1 строк, а в ней %2").arg(strings.declaredUnique()).arg(strings.size()));
+    if (!added || !newExtSst)
+        return oldExtSst && newExtSst && !sameRecord(*oldExtSst, *newExtSst)
+                   ? Result<void>(mismatch(QStringLiteral("указатель таблицы строк (EXTSST) изменился")))
+                   : Result<void>();
+
+    const qsizetype count = strings.size();
+    const qsizetype perBucket = std::max<qsizetype>(count / 128 + 1, 8);
+    QByteArray expected;
+    putU16(expected, static_cast<quint16>(perBucket));
+    for (qsizetype first = 0; first < count; first += perBucket) {
+        const SharedStrings::Location where = strings.location(first);
+        putU32(expected, static_cast<quint32>(newChain[static_cast<size_t>(where.segment)].position + 4 + where.offset));
+        putU16(expected, static_cast<quint16>(4 + where.offset));
+        putU16(expected, 0);
+    }
+    if (newExtSst->data != expected)
+        return mismatch(QStringLiteral("указатель таблицы строк (EXTSST) не указывает на её строки"));
+    return {};
+}
+
+// Collects an SST and the CONTINUE records after it.
+std::vector<Record> chainAt(SubstreamWalk &walk)
+{
+    std::vector<Record> chain{*walk.current()};
+    for (walk.advance(); walk.current() && walk.current()->id == Id::Continue && walk.substream() == 0; walk.advance())
+        chain.push_back(*walk.current());
+    return chain;
+}
+
+} // namespace
+
+Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 editedBof, const std::vector<CellWrite> &writes)
+{
+    SubstreamWalk old(before), now(after);
+    std::vector<qint64> oldBofs, newBofs;
+    std::vector<std::pair<quint32, quint32>> sheetPositions; // each BOUNDSHEET's, before and after
+    std::vector<Record> oldChain, newChain;
+    std::optional<Record> oldExtSst, newExtSst;
+    std::optional<qint64> newEditedBof;
+    while (old.current()) {
+        if (!now.current())
+            return mismatch(QStringLiteral("новый поток книги короче прежнего"));
+        const Record a = *old.current(), b = *now.current();
+        if (old.startsSubstream() != now.startsSubstream() || old.substream() != now.substream())
+            return mismatch(QStringLiteral("листы книги разделены не так, как были: ") + recordAt(b));
+        if (old.startsSubstream() && old.substream() > 0) {
+            oldBofs.push_back(a.position);
+            newBofs.push_back(b.position);
+        }
+        if (old.startsSubstream() && a.position == editedBof) {
+            newEditedBof = b.position; // checked cell by cell below
+            for (const int edited = old.substream(); old.current() && old.substream() == edited;)
+                old.advance();
+            for (const int edited = now.substream(); now.current() && now.substream() == edited;)
+                now.advance();
+            continue;
+        }
+        if (old.substream() == 0 && (a.id == Id::Sst || (b.id == Id::Sst && oldChain.empty() && newChain.empty()))) {
+            if (a.id == Id::Sst)
+                oldChain = chainAt(old);
+            if (b.id != Id::Sst)
+                return mismatch(QStringLiteral("таблица строк пропала: ") + recordAt(b));
+            newChain = chainAt(now);
+            continue;
+        }
+        bool same = a.id == b.id;
+        if (same && old.substream() == 0 && a.id == Id::ExtSst) {
+            oldExtSst = a;
+            newExtSst = b;
+        } else if (same && old.substream() == 0 && a.id == Id::BoundSheet) {
+            same = a.data.size() >= 4 && b.data.size() == a.data.size() && a.data.sliced(4) == b.data.sliced(4);
+            if (same)
+                sheetPositions.emplace_back(ByteReader(a.data).u32(), ByteReader(b.data).u32());
+        } else if (same && old.substream() > 0 && a.id == Id::Index && old.topLevel()) {
+            same = movedWithSheet(a, b, newBofs.back() - oldBofs.back());
+        } else {
+            same = sameRecord(a, b);
+        }
+        if (!same)
+            return mismatch(QStringLiteral("запись изменилась: ") + recordAt(b));
+        old.advance();
+        now.advance();
+    }
+    if (now.error())
+        return mismatch(now.error()->message);
+    if (now.current())
+        return mismatch(QStringLiteral("после последнего листа лишние записи"));
+    if (!newEditedBof)
+        return mismatch(QStringLiteral("изменённый лист не найден"));
+
+    // Every sheet's position: where its substream now begins, when it named a substream before.
+    for (const auto &[oldPosition, newPosition] : sheetPositions) {
+        const auto k = std::find(oldBofs.begin(), oldBofs.end(), qint64(oldPosition)) - oldBofs.begin();
+        if (k < qsizetype(oldBofs.size()) && newPosition != newBofs[static_cast<size_t>(k)])
+            return mismatch(QStringLiteral("положение листа %1 в общей части книги не указывает на его начало").arg(k + 1));
+    }
+
+    auto globals = readWorkbookGlobals(after, QString());
+    if (!globals)
+        return mismatch(globals.error().message);
+    if (auto strings = checkStrings(oldChain, newChain, oldExtSst, newExtSst, globals->strings); !strings)
+        return strings;
+    return checkEditedSheet(before, editedBof, after, *newEditedBof, *globals, writes);
+}
+
+} // namespace orbelant::biff
