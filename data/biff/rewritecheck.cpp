@@ -30,6 +30,14 @@ public:
     bool topLevel() const { return m_depth == 1; } // of the current record, unless it is a BOF or EOF
     const std::optional<Error> &error() const { return m_records.error(); }
 
+    // Goes on after the substream that ended at `end`.
+    void skipTo(qint64 end)
+    {
+        m_records.seek(end);
+        m_depth = 0;
+        advance();
+    }
+
     void advance()
     {
         m_current = m_records.next();
@@ -67,6 +75,7 @@ struct StoredCell {
     quint16 kind = 0;
     quint16 xf = 0;
     QByteArrayView value; // all the record holds after the format
+    qint64 position = 0;  // of the record
 
     bool operator==(const StoredCell &other) const
     {
@@ -83,23 +92,33 @@ public:
         m_records.next(); // the sheet's BOF
     }
 
-    std::optional<StoredCell> next()
+    // Whether a cell is left: reads on to the next record that holds cells when the
+    // current one is used up.
+    bool ready()
     {
-        while (m_item >= m_items) {
+        while (m_item >= m_items && !m_end) {
             const auto record = m_records.next();
             if (!record || (record->id == Id::Eof && m_nested == 0))
-                return std::nullopt;
-            if (!take(*record))
+                m_end = record ? record->end() : m_records.position();
+            else if (!load(*record))
                 m_others.push_back(*record);
         }
-        return item(m_item++);
+        return !m_end;
     }
+    // After ready(): the next cell, and the record it comes from.
+    StoredCell next() { return item(m_item++); }
+    bool atRecordStart() const { return m_item == 0; }
+    const Record &record() const { return m_record; }
+    int row() const { return m_row; }
+    void skipRecord() { m_item = m_items; }
+
     const std::vector<Record> &others() const { return m_others; }
     const std::optional<Error> &error() const { return m_records.error(); }
+    qint64 end() const { return m_end.value_or(0); } // after the sheet's EOF, once ready() has reached it
 
 private:
     // Takes a record that holds cells; false for any other record.
-    bool take(const Record &record)
+    bool load(const Record &record)
     {
         const quint16 id = record.id;
         if (id == Id::Bof || (id == Id::Eof && m_nested > 0)) {
@@ -132,23 +151,25 @@ private:
     StoredCell item(qsizetype i) const
     {
         const QByteArrayView data = m_record.data;
+        const qint64 position = m_record.position;
         if (m_record.id == Id::String || m_record.id == Id::Continue)
-            return StoredCell{m_row, m_first, m_record.id, 0, data};
+            return StoredCell{m_row, m_first, m_record.id, 0, data, position};
         if (m_multiple) {
             const bool rk = m_record.id == Id::MulRk;
             const qsizetype at = 4 + (rk ? 6 : 2) * i;
             const quint16 xf = ByteReader(data.sliced(at)).u16();
-            return StoredCell{m_row, m_first + static_cast<int>(i), rk ? Id::Rk : Id::Blank, xf, rk ? data.sliced(at + 2, 4) : QByteArrayView()};
+            return StoredCell{m_row, m_first + static_cast<int>(i), rk ? Id::Rk : Id::Blank, xf, rk ? data.sliced(at + 2, 4) : QByteArrayView(), position};
         }
         ByteReader reader(data);
         reader.skip(4);
         const quint16 xf = reader.u16();
-        return StoredCell{m_row, m_first, m_record.id, xf, reader.ok() ? data.sliced(6) : data};
+        return StoredCell{m_row, m_first, m_record.id, xf, reader.ok() ? data.sliced(6) : data, position};
     }
 
     RecordStream m_records;
     std::vector<Record> m_others;
     int m_nested = 0;
+    std::optional<qint64> m_end; // after the sheet's EOF, once reached
     bool m_afterCell = false;
     Record m_record;
     bool m_multiple = false; // a MULRK or MULBLANK of at least one cell
@@ -172,8 +193,13 @@ public:
         }
         m_oldXf.resize(m_writes.size());
         m_newXf.resize(m_writes.size());
+        m_newPositions.resize(m_writes.size(), -1);
     }
 
+    bool onRow(int row) const
+    {
+        return std::any_of(m_writes.begin(), m_writes.end(), [&](const CellWrite &write) { return write.row == row; });
+    }
     int indexOf(int row, int column) const
     {
         for (size_t i = 0; i < m_writes.size(); ++i)
@@ -183,24 +209,32 @@ public:
     }
     const std::vector<CellWrite> &writes() const { return m_writes; }
 
-    // The next cell that no write changed; notes the formats of those the writes changed.
+    // The next cell that no write changed; notes the formats of those the writes changed,
+    // and where the new ones stand.
     std::optional<StoredCell> nextKept(CellWalk &walk, bool before)
     {
-        while (auto cell = walk.next()) {
-            const int at = indexOf(cell->row, cell->column);
+        while (walk.ready()) {
+            const StoredCell cell = walk.next();
+            const int at = indexOf(cell.row, cell.column);
             if (at < 0)
                 return cell;
-            if (cell->kind != Id::String && cell->kind != Id::Continue)
-                (before ? m_oldXf : m_newXf)[static_cast<size_t>(at)] = cell->xf;
+            if (cell.kind == Id::String || cell.kind == Id::Continue)
+                continue;
+            (before ? m_oldXf : m_newXf)[static_cast<size_t>(at)] = cell.xf;
+            if (!before)
+                m_newPositions[static_cast<size_t>(at)] = cell.position;
         }
         return std::nullopt;
     }
+    // Where the record of each written cell stands in the new stream; -1 for none.
+    qint64 newPosition(size_t write) const { return m_newPositions[write]; }
     // Whether each changed cell that had a format keeps it.
     bool formatsKept() const { return std::equal(m_oldXf.begin(), m_oldXf.end(), m_newXf.begin(), [](auto old, auto now) { return !old || old == now; }); }
 
 private:
     std::vector<CellWrite> m_writes;
     std::vector<std::optional<quint16>> m_oldXf, m_newXf;
+    std::vector<qint64> m_newPositions;
 };
 
 bool holdsWrite(const Cell &cell, const CellWrite &write)
@@ -218,14 +252,27 @@ bool holdsWrite(const Cell &cell, const CellWrite &write)
 
 QString cellName(int row, int column) { return QStringLiteral("ячейка в строке %1, столбце %2").arg(row + 1).arg(column + 1); }
 
+// Where the edited sheet ends in the old and in the new stream.
+struct SheetEnds {
+    qint64 before = 0;
+    qint64 after = 0;
+};
+
 // The edited sheet: every cell but the written ones as it was, the written ones holding what
 // was written in their old formats, every record that holds no cell and no position unchanged.
-Result<void> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteArrayView after, qint64 newBof,
-                              const WorkbookGlobals &globals, const std::vector<CellWrite> &writes)
+Result<SheetEnds> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteArrayView after, qint64 newBof,
+                                   const WorkbookGlobals &globals, const std::vector<CellWrite> &writes)
 {
     EditedCells edited(writes);
     CellWalk old(before, oldBof), now(after, newBof);
     while (true) {
+        // Most records come through unchanged: those of rows nobody wrote to are compared whole.
+        if (old.ready() && now.ready() && old.atRecordStart() && now.atRecordStart() && !edited.onRow(old.row())
+            && sameRecord(old.record(), now.record())) {
+            old.skipRecord();
+            now.skipRecord();
+            continue;
+        }
         const auto a = edited.nextKept(old, true), b = edited.nextKept(now, false);
         if (!a && !b)
             break;
@@ -241,21 +288,13 @@ Result<void> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteArrayVi
     if (old.others().size() != now.others().size()
         || !std::equal(old.others().begin(), old.others().end(), now.others().begin(), sameRecord))
         return mismatch(QStringLiteral("на изменённом листе изменились записи, которые не хранят ячеек"));
-
-    std::vector<qint64> positions(edited.writes().size(), -1);
-    auto scanned = forEachCell(after, newBof, globals, [&](int row, int column, qint64 position) {
-        if (const int at = edited.indexOf(row, column); at >= 0)
-            positions[static_cast<size_t>(at)] = position;
-    });
-    if (!scanned)
-        return mismatch(scanned.error().message);
-    for (size_t i = 0; i < positions.size(); ++i) {
+    for (size_t i = 0; i < edited.writes().size(); ++i) {
         const CellWrite &write = edited.writes()[i];
-        const Cell cell = positions[i] < 0 ? Cell() : decodeCell(after, globals, positions[i], write.column);
-        if (!holdsWrite(cell, write))
+        const qint64 position = edited.newPosition(i);
+        if (!holdsWrite(position < 0 ? Cell() : decodeCell(after, globals, position, write.column), write))
             return mismatch(cellName(write.row, write.column) + QStringLiteral(" не хранит введённого значения"));
     }
-    return {};
+    return SheetEnds{old.end(), now.end()};
 }
 
 // An INDEX of a sheet that moved as a whole by `shift`: the same but for the positions, which
@@ -328,12 +367,16 @@ std::vector<Record> chainAt(SubstreamWalk &walk)
 
 Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 editedBof, const std::vector<CellWrite> &writes)
 {
+    auto globals = readWorkbookGlobals(after, QString());
+    if (!globals)
+        return mismatch(globals.error().message);
+
     SubstreamWalk old(before), now(after);
     std::vector<qint64> oldBofs, newBofs;
     std::vector<std::pair<quint32, quint32>> sheetPositions; // each BOUNDSHEET's, before and after
     std::vector<Record> oldChain, newChain;
     std::optional<Record> oldExtSst, newExtSst;
-    std::optional<qint64> newEditedBof;
+    bool editedSeen = false;
     while (old.current()) {
         if (!now.current())
             return mismatch(QStringLiteral("новый поток книги короче прежнего"));
@@ -345,11 +388,12 @@ Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 ed
             newBofs.push_back(b.position);
         }
         if (old.startsSubstream() && a.position == editedBof) {
-            newEditedBof = b.position; // checked cell by cell below
-            for (const int edited = old.substream(); old.current() && old.substream() == edited;)
-                old.advance();
-            for (const int edited = now.substream(); now.current() && now.substream() == edited;)
-                now.advance();
+            const auto ends = checkEditedSheet(before, a.position, after, b.position, *globals, writes);
+            if (!ends)
+                return std::unexpected(ends.error());
+            old.skipTo(ends->before);
+            now.skipTo(ends->after);
+            editedSeen = true;
             continue;
         }
         if (old.substream() == 0 && (a.id == Id::Sst || (b.id == Id::Sst && oldChain.empty() && newChain.empty()))) {
@@ -382,7 +426,7 @@ Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 ed
         return mismatch(now.error()->message);
     if (now.current())
         return mismatch(QStringLiteral("после последнего листа лишние записи"));
-    if (!newEditedBof)
+    if (!editedSeen)
         return mismatch(QStringLiteral("изменённый лист не найден"));
 
     // Every sheet's position: where its substream now begins, when it named a substream before.
@@ -391,13 +435,7 @@ Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 ed
         if (k < qsizetype(oldBofs.size()) && newPosition != newBofs[static_cast<size_t>(k)])
             return mismatch(QStringLiteral("положение листа %1 в общей части книги не указывает на его начало").arg(k + 1));
     }
-
-    auto globals = readWorkbookGlobals(after, QString());
-    if (!globals)
-        return mismatch(globals.error().message);
-    if (auto strings = checkStrings(oldChain, newChain, oldExtSst, newExtSst, globals->strings); !strings)
-        return strings;
-    return checkEditedSheet(before, editedBof, after, *newEditedBof, *globals, writes);
+    return checkStrings(oldChain, newChain, oldExtSst, newExtSst, globals->strings);
 }
 
 } // namespace orbelant::biff
