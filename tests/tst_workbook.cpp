@@ -6,7 +6,9 @@
 // was, and no bookkeeping fault that was not there before; our reader must show every
 // worksheet as xlrd does, or refuse what xlrd takes for old, encrypted or unreadable.
 
-#include "biff/records.h"
+#include "biff/recordlist.h"
+#include "biff/rewritecheck.h"
+#include "biff/sheetcells.h"
 #include "ole/compounddocument.h"
 #include "ole/workbookstream.h"
 #include "testsupport.h"
@@ -185,6 +187,43 @@ QJsonObject blocksWorkbook()
 
 int countOf(const QJsonValue &report, const char *key) { return report[QStringLiteral("counts")][QLatin1String(key)].toInt(); }
 
+// Rows 1 to `count`, each with its number and one text, under a header.
+QJsonArray numberedRows(int count)
+{
+    QJsonArray rows{QJsonArray{"Возраст", "Ярус"}};
+    for (int row = 1; row <= count; ++row)
+        rows.append(QJsonArray{row, "ярус"});
+    return rows;
+}
+
+// Where the cell record of row `row` starting at `column` stands in substream `sheet`.
+qsizetype cellOf(const QByteArray &s, int sheet, int row, int column)
+{
+    for (qsizetype at = findRecord(s, Id::Bof, sheet); at + 8 <= s.size(); at += 4 + ByteReader(s.mid(at + 2, 2)).u16())
+        if (isCellRecord(ByteReader(s.mid(at, 2)).u16()) && ByteReader(s.mid(at + 4, 4)).u32() == quint32(row | column << 16))
+            return at;
+    return -1;
+}
+
+// A stream with `count` more four-letter strings in its shared-string table (it holds one
+// SST), then an EXTSST of a bucket for every 65,535 strings.
+QByteArray withManyStrings(QByteArray s, quint32 count)
+{
+    const qsizetype sst = findRecord(s, Id::Sst), end = recordEnd(s, Id::Sst);
+    QByteArray data = s.mid(sst + 4, end - sst - 4), chain;
+    setU32(data, 4, ByteReader(data.mid(4, 4)).u32() + count);
+    for (quint32 i = 0; i < count; ++i) {
+        if (data.size() + 7 > MaxRecordData)
+            chain += record(chain.isEmpty() ? Id::Sst : Id::Continue, std::exchange(data, {}));
+        data += QByteArray("\x04\x00\x00", 3);
+        putU32(data, i);
+    }
+    chain += record(Id::Continue, data) + record(Id::ExtSst, u16s({0xFFFF}) + QByteArray(8 * qsizetype(count / 0xFFFF + 1), '\0'));
+    s.replace(sst, end - sst, chain);
+    setU32(s, findRecord(s, Id::BoundSheet) + 4, quint32(findRecord(s, Id::Bof, 1)));
+    return s;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Damage)
@@ -208,10 +247,13 @@ private slots:
                                {m_dir.filePath(QStringLiteral("long.xls")), sheet({QJsonArray{"Текст"}, QJsonArray{QString(6000, u'A')}, QJsonArray{QString(6000, u'B')}, QJsonArray{"Ц"}})},
                                {m_dir.filePath(QStringLiteral("large.xls")), sheet(large)},
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
-                               {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()}}));
+                               {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()},
+                               {m_dir.filePath(QStringLiteral("one block.xls")), QJsonObject{{"blocks", 65536}, {"sheets", sheet(numberedRows(5000))["sheets"]}}},
+                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(3000))["sheets"]}}}}));
         const auto streamOf = [&](const char *name) { return readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name).value_or(WorkbookStream{}).bytes; };
         m_era = streamOf("era.xls");
         m_long = streamOf("long.xls");
+        m_blocks = streamOf("blocks.xls");
         QVERIFY(!m_era.isEmpty() && !m_long.isEmpty());
         addFixtureScenarios(m_scale, blocks, shapes);
         addCorpusScenarios();
@@ -274,6 +316,107 @@ private slots:
         QVERIFY(writeBytes(path, era) && QFile::resize(path, 301 << 20));
         const auto tooLarge = readSheet(path, Sheet);
         QVERIFY(!tooLarge && tooLarge.error().code == ErrorCode::TooLarge && tooLarge.error().message.contains(QStringLiteral("256 МБ")));
+    }
+
+    // Bookkeeping that would outgrow its record or field. Rows in blocks that no DBCELL or INDEX
+    // holds are laid out in Excel's blocks of 32. A row of cells past a DBCELL's 16-bit offset,
+    // and a new text in a table of more strings than an EXTSST can index, are refused and leave
+    // the file as it was. A count of string references at its 32-bit limit stays there.
+    void outgrownBookkeeping_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("refused"); // an ErrorCode, or -1: stored
+        const auto inContainerOf = [&](const char *container, const char *name, const QByteArray &stream) {
+            const auto file = CompoundDocument::fromBytes(readAll(m_dir.filePath(container)), container)->withWorkbookStream(stream);
+            QVERIFY(file && writeBytes(m_dir.filePath(name), *file));
+        };
+        QByteArray blocks = m_blocks, total = m_era;
+        for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
+            blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
+        setU32(total, findRecord(total, Id::Sst) + 4, 0xFFFFFFFFu);
+        inContainerOf("blocks.xls", "row of 72 KB.xls", blocks);
+        inContainerOf("era.xls", "references.xls", total);
+        inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
+        const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
+            QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
+        };
+        row("a block of 5000 rows", "one block.xls", 1, "правка");
+        row("3000 blocks of one row", "many blocks.xls", 1, "правка");
+        row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
+        row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
+        row("8.4 million strings: a new text", "strings.xls", 0, "Палеозой", int(ErrorCode::TooLarge));
+        row("8.4 million strings: a text the table holds", "strings.xls", 0, "Эра");
+    }
+
+    void outgrownBookkeeping()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, column);
+        QFETCH(QString, typed);
+        QFETCH(int, refused);
+        const QByteArray before = readAll(file);
+        const QString sheet = worksheetNames(file).value_or(QStringList()).value(0);
+        const auto table = readSheet(file, sheet);
+        QVERIFY2(table, table ? "" : qPrintable(table.error().message));
+        const qsizetype record = table->recordCount() / 2;
+        const auto stored = storeRecord(file, *table, record, {{column, typed}});
+        QCOMPARE(stored ? -1 : int(stored.error().code), refused);
+        if (!stored) {
+            QVERIFY(readAll(file) == before);
+            return;
+        }
+        QCOMPARE(readSheet(file, sheet)->text(record, column), typed);
+        const auto stream = readWorkbookStream(FileBytes::fromMemory(readAll(file)), file);
+        const auto strings = readWorkbookGlobals(stream->bytes, file)->strings;
+        QVERIFY(strings.declaredTotal() == 0xFFFFFFFFu || !file.endsWith(QLatin1String("references.xls")));
+        if (before.size() < (8 << 20)) { // xlrd and the checker find nothing wrong
+            const QJsonValue report = oracleReport({file})[file];
+            QCOMPARE(report[QStringLiteral("problems")].toArray(), QJsonArray());
+            QVERIFY(report[QStringLiteral("tables")][sheet].toString().contains(typed));
+        }
+    }
+
+    // The check of a rewritten stream: what the writer made passes; any other difference is refused.
+    void writeCheck_data()
+    {
+        QTest::addColumn<Damage>("damage");
+        const auto inRecord = [](quint16 id, int nth, qsizetype at) { return [=](QByteArray &s) { s[findRecord(s, id, nth) + 4 + at] = char(s[findRecord(s, id, nth) + 4 + at] ^ 1); }; };
+        const auto inCell = [](int sheet, int row, int column, qsizetype at) { return [=](QByteArray &s) { s[cellOf(s, sheet, row, column) + 4 + at] = char(s[cellOf(s, sheet, row, column) + 4 + at] ^ 1); }; };
+        QTest::newRow("as written") << Damage([](QByteArray &) {});
+        QTest::newRow("a cell of another row") << Damage(inCell(2, 64, 0, 6));
+        QTest::newRow("the text written") << Damage(inCell(2, 40, 1, 6));
+        QTest::newRow("the number written") << Damage(inCell(2, 70, 0, 6));
+        QTest::newRow("the written cell's format") << Damage(inCell(2, 70, 0, 4));
+        QTest::newRow("a cell of another sheet") << Damage(inCell(1, 35, 0, 6));
+        QTest::newRow("a record of the globals") << Damage(inRecord(Id::Xf, 0, 2));
+        QTest::newRow("a sheet's position") << Damage(inRecord(Id::BoundSheet, 2, 0));
+        QTest::newRow("a later sheet's INDEX") << Damage(inRecord(Id::Index, 2, 12));
+        QTest::newRow("an old shared string") << Damage(inRecord(Id::Sst, 0, 11));
+        QTest::newRow("the count of shared strings") << Damage(inRecord(Id::Sst, 0, 4));
+        QTest::newRow("an EXTSST bucket") << Damage(inRecord(Id::ExtSst, 0, 2));
+        QTest::newRow("a record of the edited sheet without cells") << Damage(inRecord(0x023E, 1, 2));
+        QTest::newRow("the last sheet cut off") << Damage([](QByteArray &s) { s.truncate(findRecord(s, Id::Bof, 3)); });
+    }
+
+    void writeCheck()
+    {
+        QFETCH(Damage, damage);
+        auto globals = readWorkbookGlobals(m_blocks, QStringLiteral("blocks.xls"));
+        const qint64 bof = *locateWorksheet(m_blocks, *globals, 1);
+        const std::vector<CellWrite> writes{{40, 1, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}, {70, 0, CellWrite::Kind::Number, 70.5, {}}};
+        auto after = rewriteCells(m_blocks, std::move(*globals), 1, writes);
+        QVERIFY2(after, after ? "" : qPrintable(after.error().message));
+        damage(*after);
+        const auto checked = checkRewrite(m_blocks, *after, bof, writes);
+        QCOMPARE(checked ? -1 : int(checked.error().code), QTest::currentDataTag() == QLatin1String("as written") ? -1 : int(ErrorCode::WriteCheckFailed));
+        // A record too long for BIFF8 is never written, its length cut to 16 bits.
+        RecordList records;
+        QVERIFY(records.load(m_era));
+        records[1].replace(QByteArray(MaxRecordData + 1, 'x'));
+        records.layout();
+        QCOMPARE(records.bytes().error().code, ErrorCode::WriteCheckFailed);
     }
 
     void damaged_data()
@@ -635,7 +778,7 @@ private:
     const QString m_scale = m_dir.filePath(QStringLiteral("scale.xls"));
     std::vector<Scenario> m_scenarios;
     QJsonObject m_before, m_after;
-    QByteArray m_era, m_long;
+    QByteArray m_era, m_long, m_blocks;
 };
 
 QTEST_GUILESS_MAIN(WorkbookTest)
