@@ -4,7 +4,6 @@
 #include "../bytereader.h"
 
 #include <bit>
-#include <cstring>
 
 namespace orbelant::biff {
 
@@ -321,12 +320,13 @@ Result<void> checkStrings(const std::vector<Record> &oldChain, const std::vector
                           const std::optional<Record> &oldExtSst, const std::optional<Record> &newExtSst,
                           const SharedStrings &strings)
 {
-    if (oldChain.size() > newChain.size() || (!oldChain.empty() && !newChain.empty() && oldChain.front().data.size() < 8))
+    if (oldChain.size() > newChain.size())
         return mismatch(QStringLiteral("таблица строк стала короче"));
+    // Each record's strings: after the SST's two counts, all of a CONTINUE record.
+    const auto stringBytes = [](const std::vector<Record> &chain, size_t i) { return chain[i].data.sliced(std::min<qsizetype>(i == 0 ? 8 : 0, chain[i].data.size())); };
     bool added = newChain.size() > oldChain.size(), changed = added;
     for (size_t i = 0; i < oldChain.size(); ++i) {
-        const qsizetype from = i == 0 ? 8 : 0;
-        const QByteArrayView old = oldChain[i].data.sliced(from), now = newChain[i].data.sliced(std::min(from, newChain[i].data.size()));
+        const QByteArrayView old = stringBytes(oldChain, i), now = stringBytes(newChain, i);
         if (!now.startsWith(old) || (i + 1 < oldChain.size() && now.size() != old.size()))
             return mismatch(QStringLiteral("прежние строки таблицы строк изменились"));
         added = added || now.size() > old.size();
