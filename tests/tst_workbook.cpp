@@ -332,19 +332,22 @@ private slots:
             const auto file = CompoundDocument::fromBytes(readAll(m_dir.filePath(container)), container)->withWorkbookStream(stream);
             QVERIFY(file && writeBytes(m_dir.filePath(name), *file));
         };
-        QByteArray blocks = m_blocks, total = m_era;
+        QByteArray blocks = m_blocks, total = m_era, foreign = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("one block.xls"))), {})->bytes;
+        foreign.insert(findRecord(foreign, Id::Row) + 20, record(0x0867, {})); // a record of no row between the ROW records
         for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
             blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
         setU32(total, findRecord(total, Id::Sst) + 4, 0xFFFFFFFFu);
         total.remove(cellOf(total, 1, 2, 0), 14); // "Мезозой": the text typed there is one reference more
         inContainerOf("blocks.xls", "row of 72 KB.xls", blocks);
         inContainerOf("era.xls", "references.xls", total);
+        inContainerOf("one block.xls", "foreign block.xls", foreign);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
         };
         row("a block of 5000 rows", "one block.xls", 1, "правка");
         row("3000 blocks of one row", "many blocks.xls", 1, "правка");
+        row("a block of 5000 rows and a record of none", "foreign block.xls", 1, "правка", int(ErrorCode::CannotEdit));
         row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
         row("8.4 million strings: a new text", "strings.xls", 0, "Палеозой", int(ErrorCode::TooLarge));

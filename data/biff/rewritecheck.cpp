@@ -67,7 +67,7 @@ private:
 bool sameRecord(const Record &a, const Record &b) { return a.id == b.id && a.data == b.data; }
 
 // One cell as its record holds it: a MULRK or MULBLANK gives each of its cells as an RK or
-// BLANK; a STRING after a formula, and its CONTINUE records, count as part of that cell.
+// BLANK; a STRING after a formula counts as part of that cell.
 struct StoredCell {
     int row = 0;
     int column = 0;
@@ -125,7 +125,7 @@ private:
             m_afterCell = false;
             return false;
         }
-        const bool attached = m_afterCell && (id == Id::String || (id == Id::Continue && (m_record.id == Id::String || m_record.id == Id::Continue)));
+        const bool attached = m_afterCell && id == Id::String;
         if (m_nested > 0 || !(isCellRecord(id) || attached)) {
             m_afterCell = m_afterCell && (id == Id::ShrFmla || id == Id::Array || id == Id::Table);
             return m_nested == 0 && (id == Id::Row || id == Id::DbCell || id == Id::Index || id == Id::Dimensions);
@@ -151,7 +151,7 @@ private:
     {
         const QByteArrayView data = m_record.data;
         const qint64 position = m_record.position;
-        if (m_record.id == Id::String || m_record.id == Id::Continue)
+        if (m_record.id == Id::String)
             return StoredCell{m_row, m_first, m_record.id, 0, data, position};
         if (m_multiple) {
             const bool rk = m_record.id == Id::MulRk;
@@ -217,7 +217,7 @@ public:
             const int at = indexOf(cell.row, cell.column);
             if (at < 0)
                 return cell;
-            if (cell.kind == Id::String || cell.kind == Id::Continue)
+            if (cell.kind == Id::String)
                 continue;
             (before ? m_oldXf : m_newXf)[static_cast<size_t>(at)] = cell.xf;
             if (!before)
@@ -358,7 +358,7 @@ Result<void> checkStrings(const std::vector<Record> &oldChain, const std::vector
 std::vector<Record> chainAt(SubstreamWalk &walk)
 {
     std::vector<Record> chain{*walk.current()};
-    for (walk.advance(); walk.current() && walk.current()->id == Id::Continue && walk.substream() == 0; walk.advance())
+    for (walk.advance(); walk.current() && walk.current()->id == Id::Continue; walk.advance())
         chain.push_back(*walk.current());
     return chain;
 }

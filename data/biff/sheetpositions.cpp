@@ -35,11 +35,11 @@ Result<void> reblock(RecordList &records, const Range &sheet)
     records.forTopLevel(sheet, [&](size_t i) {
         if (records[i].id == Id::Row && !first)
             first = i;
-        else if (records[i].id == Id::DbCell)
+        else if (records[i].id == Id::DbCell && first)
             last = i;
         return true;
     });
-    if (!first || !last || *last < *first)
+    if (!last)
         return cannotReblock();
 
     std::vector<int> ordinalOfRow(MaxRows, -1);
@@ -54,13 +54,16 @@ Result<void> reblock(RecordList &records, const Range &sheet)
                 return cannotReblock();
             ordinalOfRow[static_cast<size_t>(row)] = static_cast<int>(rows.size());
             rows.push_back(i);
-        } else if (isCellRecord(piece.id) || (belongsToCell(piece.id) && !cells.empty() && cells.back() + 1 == i)) {
-            const int row = isCellRecord(piece.id) ? cellSpan(piece).row : -1;
-            const int ordinal = row >= 0 ? ordinalOfRow[static_cast<size_t>(row)] : isCellRecord(piece.id) ? -1 : cellOrdinals.back();
+        } else if (isCellRecord(piece.id)) {
+            const int row = cellSpan(piece).row;
+            const int ordinal = row >= 0 ? ordinalOfRow[static_cast<size_t>(row)] : -1;
             if (ordinal < 0 || (!cellOrdinals.empty() && ordinal < cellOrdinals.back()))
-                return cannotReblock();
+                return cannotReblock(); // a cell of no row, or not in its row's order
             cells.push_back(i);
             cellOrdinals.push_back(ordinal);
+        } else if (belongsToCell(piece.id) && !cells.empty() && cells.back() + 1 == i) {
+            cells.push_back(i);
+            cellOrdinals.push_back(cellOrdinals.back());
         } else if (piece.id != Id::DbCell) {
             return cannotReblock();
         }

@@ -318,10 +318,8 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
             const quint16 next = at + 1 < sheet.end ? m_records[at + 1].id : 0;
             if (next == Id::ShrFmla || next == Id::Array || next == Id::Table)
                 return fail(ErrorCode::CannotEdit, QStringLiteral("Ячейка входит в общую формулу или формулу массива; измените её в Excel."));
-            if (next == Id::String) // the formula's text, with the CONTINUE records of a long one
-                do
-                    erase(at + 1);
-                while (at + 1 < m_records.substream(substream).end && m_records[at + 1].id == Id::Continue);
+            if (next == Id::String)
+                erase(at + 1);
         }
         if (old.id == Id::LabelSst)
             m_strings.dropReference();
