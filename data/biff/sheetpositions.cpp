@@ -10,7 +10,7 @@ namespace {
 
 // Excel's layout: a block holds at most 32 ROW records, so a DBCELL lists at most 32 rows and
 // an INDEX, one position a block, at most 2,048 blocks (65,536 rows): both fit their record.
-constexpr qsizetype RowsPerBlock = 32;
+constexpr size_t RowsPerBlock = 32;
 constexpr qsizetype MaxIndexEntries = (MaxRecordData - 16) / 4;
 
 // Records that follow a cell record and belong to it.
@@ -21,8 +21,8 @@ bool belongsToCell(quint16 id)
 
 std::unexpected<Error> cannotReblock()
 {
-    return fail(ErrorCode::CannotEdit, QStringLiteral("Блоки строк листа не умещаются в свои записи (DBCELL, INDEX), а разложить "
-                                                      "строки заново нельзя: в блоках есть записи, которые не принадлежат ни одной строке."));
+    return fail(ErrorCode::CannotEdit, QStringLiteral("Строки листа сложены в блоки, которые не умещаются в свои записи (DBCELL, "
+                                                      "INDEX), а переложить их нельзя: в блоках есть записи не на своих местах."));
 }
 
 // Lays the cell table of a sheet (from its first ROW to its last DBCELL) out anew as Excel
@@ -69,11 +69,10 @@ Result<void> reblock(RecordList &records, const Range &sheet)
         }
     }
 
-    constexpr size_t BlockRows = RowsPerBlock;
     std::vector<Piece> table;
     size_t cell = 0;
-    for (size_t from = 0; from < rows.size(); from += BlockRows) {
-        const size_t to = std::min(rows.size(), from + BlockRows);
+    for (size_t from = 0; from < rows.size(); from += RowsPerBlock) {
+        const size_t to = std::min(rows.size(), from + RowsPerBlock);
         for (size_t r = from; r < to; ++r)
             table.push_back(std::move(records[rows[r]]));
         for (; cell < cells.size() && static_cast<size_t>(cellOrdinals[cell]) < to; ++cell)
@@ -118,7 +117,7 @@ Result<void> sizeRowIndexes(RecordList &records, const std::vector<size_t> &edit
     for (size_t s : editedSheets) {
         std::optional<size_t> index;
         std::vector<Block> blocks = blocksOf(records, records.substream(s), index);
-        const bool outgrown = std::any_of(blocks.begin(), blocks.end(), [](const Block &b) { return b.rows > RowsPerBlock; })
+        const bool outgrown = std::any_of(blocks.begin(), blocks.end(), [](const Block &b) { return b.rows > qsizetype(RowsPerBlock); })
                            || static_cast<qsizetype>(blocks.size()) > MaxIndexEntries;
         if (outgrown) {
             if (auto laid = reblock(records, records.substream(s)); !laid)
