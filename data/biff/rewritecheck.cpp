@@ -66,6 +66,19 @@ private:
 
 bool sameRecord(const Record &a, const Record &b) { return a.id == b.id && a.data == b.data; }
 
+// How many bytes two views hold alike from their starts: a page at a time, then a byte.
+qsizetype commonPrefix(QByteArrayView a, QByteArrayView b)
+{
+    constexpr qsizetype Page = 4096;
+    const qsizetype size = std::min(a.size(), b.size());
+    qsizetype same = 0;
+    while (same + Page <= size && a.sliced(same, Page) == b.sliced(same, Page))
+        same += Page;
+    while (same < size && a[same] == b[same])
+        ++same;
+    return same;
+}
+
 // One cell as its record holds it: a MULRK or MULBLANK gives each of its cells as an RK or
 // BLANK; a STRING after a formula counts as part of that cell.
 struct StoredCell {
@@ -86,7 +99,7 @@ struct StoredCell {
 // position or range (those the writer never changes).
 class CellWalk {
 public:
-    CellWalk(QByteArrayView stream, qint64 bof) : m_records(stream, bof)
+    CellWalk(QByteArrayView stream, qint64 bof) : m_stream(stream), m_records(stream, bof)
     {
         m_records.next(); // the sheet's BOF
     }
@@ -104,12 +117,40 @@ public:
         }
         return !m_end;
     }
-    // After ready(): the next cell, and the record it comes from.
+    // After ready(): the next cell.
     StoredCell next() { return item(m_item++); }
-    bool atRecordStart() const { return m_item == 0; }
-    const Record &record() const { return m_record; }
-    int row() const { return m_row; }
-    void skipRecord() { m_item = m_items; }
+
+    // Between records, the walk may pass over a stretch the other sheet holds byte for byte.
+    bool betweenRecords() const { return m_item >= m_items && !m_end; }
+    qint64 position() const { return m_records.position(); }
+    QByteArrayView rest() const { return m_stream.sliced(m_records.position()); }
+    // Passes the whole records within the next `bytes` bytes, up to the first BOF or EOF (the
+    // walk must see those) or cell of a row `edited` names; returns the bytes passed.
+    template <typename EditedRow>
+    qint64 passSame(qint64 bytes, EditedRow edited)
+    {
+        qint64 passed = 0;
+        while (passed + 4 <= bytes) {
+            ByteReader record(rest().sliced(passed));
+            const quint16 id = record.u16();
+            const qint64 end = passed + 4 + record.u16();
+            const int row = record.u16();
+            if (end > bytes || id == Id::Bof || id == Id::Eof || (isCellRecord(id) && edited(row)))
+                break;
+            follow(id, row, record.u16());
+            passed = end;
+        }
+        m_records.seek(m_records.position() + passed);
+        return passed;
+    }
+    // Passes the same stretch `leader` passed, ending as it ends.
+    void passAlong(const CellWalk &leader, qint64 bytes)
+    {
+        m_records.seek(m_records.position() + bytes);
+        m_row = leader.m_row;
+        m_first = leader.m_first;
+        m_afterCell = leader.m_afterCell;
+    }
 
     const std::vector<Record> &others() const { return m_others; }
     const std::optional<Error> &error() const { return m_records.error(); }
@@ -147,6 +188,18 @@ private:
         return true;
     }
 
+    // The state after a record passed over, as load() would leave it.
+    void follow(quint16 id, int row, int first)
+    {
+        if (m_nested == 0 && isCellRecord(id)) {
+            m_row = row;
+            m_first = first;
+            m_afterCell = true;
+        } else {
+            m_afterCell = m_afterCell && (id == Id::String || id == Id::ShrFmla || id == Id::Array || id == Id::Table);
+        }
+    }
+
     StoredCell item(qsizetype i) const
     {
         const QByteArrayView data = m_record.data;
@@ -165,6 +218,7 @@ private:
         return StoredCell{m_row, m_first, m_record.id, xf, reader.ok() ? data.sliced(6) : data, position};
     }
 
+    QByteArrayView m_stream;
     RecordStream m_records;
     std::vector<Record> m_others;
     int m_nested = 0;
@@ -264,13 +318,16 @@ Result<SheetEnds> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteAr
 {
     EditedCells edited(writes);
     CellWalk old(before, oldBof), now(after, newBof);
+    // Most of a sheet comes through byte for byte: up to `agreedEnd` (a position in the old
+    // stream) the two agree at the distance `agreedShift`, found once for each distance.
+    qint64 agreedEnd = 0, agreedShift = -1;
     while (true) {
-        // Most records come through unchanged: those of rows nobody wrote to are compared whole.
-        if (old.ready() && now.ready() && old.atRecordStart() && now.atRecordStart() && !edited.onRow(old.row())
-            && sameRecord(old.record(), now.record())) {
-            old.skipRecord();
-            now.skipRecord();
-            continue;
+        if (old.betweenRecords() && now.betweenRecords()) {
+            if (now.position() - old.position() != agreedShift || old.position() >= agreedEnd) {
+                agreedShift = now.position() - old.position();
+                agreedEnd = old.position() + commonPrefix(old.rest(), now.rest());
+            }
+            now.passAlong(old, old.passSame(agreedEnd - old.position(), [&](int row) { return edited.onRow(row); }));
         }
         const auto a = edited.nextKept(old, true), b = edited.nextKept(now, false);
         if (!a && !b)
