@@ -332,8 +332,10 @@ private slots:
             const auto file = CompoundDocument::fromBytes(readAll(m_dir.filePath(container)), container)->withWorkbookStream(stream);
             QVERIFY(file && writeBytes(m_dir.filePath(name), *file));
         };
-        QByteArray blocks = m_blocks, total = m_era, foreign = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("one block.xls"))), {})->bytes;
+        QByteArray blocks = m_blocks, total = m_era, oneBlock = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("one block.xls"))), {})->bytes;
+        QByteArray foreign = oneBlock;
         foreign.insert(findRecord(foreign, Id::Row) + 20, record(0x0867, {})); // a record of no row between the ROW records
+        oneBlock.insert(cellOf(oneBlock, 1, 3, 1) + 14, record(Id::String, u16s({1}) + QByteArray("\0a", 2))); // goes along with its cell
         for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
             blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
         setU32(total, findRecord(total, Id::Sst) + 4, 0xFFFFFFFFu);
@@ -341,6 +343,7 @@ private slots:
         inContainerOf("blocks.xls", "row of 72 KB.xls", blocks);
         inContainerOf("era.xls", "references.xls", total);
         inContainerOf("one block.xls", "foreign block.xls", foreign);
+        inContainerOf("one block.xls", "one block.xls", oneBlock);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
