@@ -80,7 +80,8 @@ qsizetype commonPrefix(QByteArrayView a, QByteArrayView b)
 }
 
 // One cell as its record holds it: a MULRK or MULBLANK gives each of its cells as an RK or
-// BLANK; a STRING after a formula counts as part of that cell.
+// BLANK; a STRING right after a formula counts as part of that cell (the writer removes it
+// with the formula).
 struct StoredCell {
     int row = 0;
     int column = 0;
@@ -168,14 +169,14 @@ private:
         }
         const bool attached = m_afterCell && id == Id::String;
         if (m_nested > 0 || !(isCellRecord(id) || attached)) {
-            m_afterCell = m_afterCell && (id == Id::ShrFmla || id == Id::Array || id == Id::Table);
+            m_afterCell = false;
             return m_nested == 0 && (id == Id::Row || id == Id::DbCell || id == Id::Index || id == Id::Dimensions);
         }
         m_record = record;
         m_item = 0;
         m_items = 1;
         m_multiple = false;
-        m_afterCell = true;
+        m_afterCell = !attached;
         if (attached)
             return true; // row and column of the cell before
         ByteReader data(record.data);
@@ -191,12 +192,10 @@ private:
     // The state after a record passed over, as load() would leave it.
     void follow(quint16 id, int row, int first)
     {
-        if (m_nested == 0 && isCellRecord(id)) {
+        m_afterCell = m_nested == 0 && isCellRecord(id);
+        if (m_afterCell) {
             m_row = row;
             m_first = first;
-            m_afterCell = true;
-        } else {
-            m_afterCell = m_afterCell && (id == Id::String || id == Id::ShrFmla || id == Id::Array || id == Id::Table);
         }
     }
 

@@ -188,7 +188,7 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
     // cell table begins.
     size_t at;
     if (below) {
-        at = *below + 1;
+        at = *below;
         while (at + 1 < m_records.substream(substream).end && m_records[at].id != Id::DbCell)
             ++at;
         ++at;
