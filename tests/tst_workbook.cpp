@@ -187,12 +187,12 @@ QJsonObject blocksWorkbook()
 
 int countOf(const QJsonValue &report, const char *key) { return report[QStringLiteral("counts")][QLatin1String(key)].toInt(); }
 
-// Rows 1 to `count`, each with its number and one text, under a header.
+// Rows 1 to `count`, each with its number and a text of its own, under a header.
 QJsonArray numberedRows(int count)
 {
     QJsonArray rows{QJsonArray{"Возраст", "Ярус"}};
     for (int row = 1; row <= count; ++row)
-        rows.append(QJsonArray{row, "ярус"});
+        rows.append(QJsonArray{row, QStringLiteral("ярус %1").arg(row)});
     return rows;
 }
 
@@ -538,6 +538,7 @@ private slots:
         row("LABEL longer than its record",
             [](QByteArray &s) { insertInSheet(s, record(Id::Label, u16s({2, 2, 15}) + QByteArray::fromHex("400000") + "abc")); },
             damaged);
+        row("LABEL of no characters", [](QByteArray &s) { insertInSheet(s, record(Id::Label, u16s({5, 5, 15}) + QByteArray::fromHex("000000"))); }, era);
         row("LABEL", [](QByteArray &s) { insertInSheet(s, record(Id::Label, u16s({2, 2, 15}) + QByteArray::fromHex("030000") + "abc")); },
             table(withLastCell(QStringLiteral("abc"))));
         row("formula text in its STRING", [](QByteArray &s) { insertInSheet(s, formulaCell(0, 0) + stringRecord(3, "Mel")); },
