@@ -40,20 +40,15 @@ public:
     void advance()
     {
         m_current = m_records.next();
-        m_starts = false;
         if (!m_current || (m_depth == 0 && m_current->id != Id::Bof)) {
             m_current.reset();
             return;
         }
-        if (m_current->id == Id::Bof) {
-            if (m_depth == 1 && m_substream == 0)
-                m_depth = 0; // the globals ended without their EOF
-            m_starts = m_depth == 0;
-            m_substream += m_starts ? 1 : 0;
-            ++m_depth;
-        } else if (m_current->id == Id::Eof) {
-            --m_depth;
-        }
+        if (m_current->id == Id::Bof && m_depth == 1 && m_substream == 0)
+            m_depth = 0; // the globals ended without their EOF
+        m_starts = m_depth == 0; // only a BOF comes here
+        m_substream += m_starts ? 1 : 0;
+        m_depth += m_current->id == Id::Bof ? 1 : m_current->id == Id::Eof ? -1 : 0;
     }
 
 private:
@@ -61,7 +56,7 @@ private:
     std::optional<Record> m_current;
     int m_substream = -1;
     int m_depth = 0;
-    bool m_starts = false;
+    bool m_starts{};
 };
 
 bool sameRecord(const Record &a, const Record &b) { return a.id == b.id && a.data == b.data; }
@@ -74,9 +69,7 @@ qsizetype commonPrefix(QByteArrayView a, QByteArrayView b)
     qsizetype same = 0;
     while (same + Page <= size && a.sliced(same, Page) == b.sliced(same, Page))
         same += Page;
-    while (same < size && a[same] == b[same])
-        ++same;
-    return same;
+    return std::mismatch(a.begin() + same, a.begin() + size, b.begin() + same).first - a.begin();
 }
 
 // One cell as its record holds it: a MULRK or MULBLANK gives each of its cells as an RK or
@@ -222,9 +215,9 @@ private:
     std::vector<Record> m_others;
     int m_nested = 0;
     std::optional<qint64> m_end; // after the sheet's EOF, once reached
-    bool m_afterCell = false;
+    bool m_afterCell{};
     Record m_record;
-    bool m_multiple = false; // a MULRK or MULBLANK of at least one cell
+    bool m_multiple{}; // a MULRK or MULBLANK of at least one cell
     int m_row = 0;
     int m_first = 0;
     qsizetype m_item = 0;
@@ -319,7 +312,7 @@ Result<SheetEnds> checkEditedSheet(QByteArrayView before, qint64 oldBof, QByteAr
     CellWalk old(before, oldBof), now(after, newBof);
     // Most of a sheet comes through byte for byte: up to `agreedEnd` (a position in the old
     // stream) the two agree at the distance `agreedShift`, found once for each distance.
-    qint64 agreedEnd = 0, agreedShift = -1;
+    qint64 agreedEnd = 0, agreedShift = 0; // nothing agreed yet: found on the first pass
     while (true) {
         if (old.betweenRecords() && now.betweenRecords()) {
             if (now.position() - old.position() != agreedShift || old.position() >= agreedEnd) {
@@ -439,7 +432,7 @@ Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 ed
         const Record a = *old.current(), b = *now.current();
         if (old.startsSubstream() != now.startsSubstream() || old.substream() != now.substream())
             return mismatch(QStringLiteral("листы книги разделены не так, как были: ") + recordAt(b));
-        if (old.startsSubstream() && old.substream() > 0) {
+        if (old.startsSubstream()) {
             oldBofs.push_back(a.position);
             newBofs.push_back(b.position);
         }
@@ -489,7 +482,7 @@ Result<void> checkRewrite(QByteArrayView before, QByteArrayView after, qint64 ed
     for (const auto &[oldPosition, newPosition] : sheetPositions) {
         const auto k = std::find(oldBofs.begin(), oldBofs.end(), qint64(oldPosition)) - oldBofs.begin();
         if (k < qsizetype(oldBofs.size()) && newPosition != newBofs[static_cast<size_t>(k)])
-            return mismatch(QStringLiteral("положение листа %1 в общей части книги не указывает на его начало").arg(k + 1));
+            return mismatch(QStringLiteral("положение листа %1 в общей части книги не указывает на его начало").arg(k));
     }
     return checkStrings(oldChain, newChain, oldExtSst, newExtSst, globals->strings);
 }
