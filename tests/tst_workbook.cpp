@@ -249,7 +249,7 @@ private slots:
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
                                {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()},
                                {m_dir.filePath(QStringLiteral("one block.xls")), QJsonObject{{"blocks", 65536}, {"sheets", sheet(numberedRows(5000))["sheets"]}}},
-                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(3000))["sheets"]}}}}));
+                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(2997))["sheets"]}}}}));
         const auto streamOf = [&](const char *name) { return readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name).value_or(WorkbookStream{}).bytes; };
         m_era = streamOf("era.xls");
         m_long = streamOf("long.xls");
@@ -349,7 +349,7 @@ private slots:
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
         };
         row("a block of 5000 rows", "one block.xls", 1, "правка");
-        row("3000 blocks of one row", "many blocks.xls", 1, "правка");
+        row("2997 blocks of one row; 3000 strings, 125 full buckets", "many blocks.xls", 1, "правка");
         row("a block of 5000 rows and a record of none", "foreign block.xls", 1, "правка", int(ErrorCode::CannotEdit));
         row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
