@@ -54,6 +54,10 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::WriteFailed:
         // detail: «the workbook»: the reason
         return QStringLiteral("Не удалось сохранить книгу %1. Книга не изменена.").arg(detail);
+    case ErrorCode::WriteCheckFailed:
+        // detail: what the check found
+        return QStringLiteral("Изменения не сохранены: новая книга не прошла проверку перед записью (%1). "
+                              "Книга не изменена.").arg(detail);
     }
     return detail;
 }

@@ -31,6 +31,7 @@ enum class ErrorCode {
     LockedByOther,     // an office program (or another of ours) has the workbook open
     Busy,              // another save held the workbook longer than a save waits
     WriteFailed,       // the new file could not be written or put in place
+    WriteCheckFailed,  // the rewritten workbook did not read back as written: it is never saved
 };
 
 struct Error {

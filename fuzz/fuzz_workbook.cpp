@@ -1,7 +1,10 @@
 // Any bytes as a whole .xls file: read the Workbook stream as the program does, read the
-// sheet as a table and format every cell; open the container as a save would. Every refusal is an error value; nothing may crash, hang or read
-// outside its buffers.
+// sheet as a table and format every cell; open the container as a save would; rewrite one
+// cell as a save would. Every refusal is an error value; nothing may crash, hang or read
+// outside its buffers; and a rewrite of a workbook that opened never fails the writer's own
+// check of what it wrote.
 
+#include "biff/streameditor.h"
 #include "cell.h"
 #include "ole/compounddocument.h"
 #include "ole/workbookstream.h"
@@ -49,5 +52,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (qsizetype column = 0; column < sheet->columnCount(); ++column)
             if (sheet->text(record, column).size() > 1'000'000)
                 std::abort(); // no cell text is that long: something read past its record
+    if (sheet->recordCount() == 0)
+        return 0;
+
+    // One cell, picked and given a kind of value by the input's size, rewritten.
+    auto globals = biff::readWorkbookGlobals(stream->bytes, QStringLiteral("fuzz"));
+    if (!globals)
+        std::abort(); // it was read a moment ago
+    size_t index = 0;
+    while (index < globals->sheets.size() && globals->sheets[index].name.compare(sheet->sheetName, Qt::CaseInsensitive) != 0)
+        ++index;
+    biff::CellWrite write;
+    write.row = sheet->sheetRow(static_cast<qsizetype>(size) % sheet->recordCount());
+    write.column = sheet->firstColumn + static_cast<int>(size % static_cast<size_t>(sheet->columnCount()));
+    write.kind = static_cast<biff::CellWrite::Kind>(size % 3);
+    write.number = 1.5;
+    write.text = QStringLiteral("Правка");
+    const auto rewritten = biff::rewriteCells(stream->bytes, std::move(*globals), index, {write});
+    if (!rewritten && rewritten.error().code == ErrorCode::WriteCheckFailed)
+        std::abort(); // the writer wrote what it did not mean to
     return 0;
 }

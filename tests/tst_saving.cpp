@@ -406,6 +406,13 @@ private slots:
         const auto table = readSheet(QStringLiteral(ORBELANT_SOURCE_DIR "/sample/зендра.xls"), Sheet);
         QVERIFY(table && makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Лист2"}, {"rows", QJsonArray{QJsonArray{"Ярус"}}}}}}}}}));
         QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
+        // Nor over one whose header gained a column, its record as it was.
+        QJsonArray header = QJsonArray::fromStringList(table->columns), record;
+        header.append("Примечание");
+        for (qsizetype column = 0; column < table->columnCount(); ++column)
+            record.append(table->cell(0, column).kind == Cell::Kind::Number ? QJsonValue(table->cell(0, column).number) : QJsonValue(table->text(0, column)));
+        QVERIFY(makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", Sheet}, {"rows", QJsonArray{header, record}}}}}}}}));
+        QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
     }
 };
 

@@ -3,6 +3,7 @@
 #include "../bytereader.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 
 namespace orbelant::biff {
@@ -122,12 +123,32 @@ qint64 RecordList::mapPosition(qint64 original) const
     return found != m_positionMap.end() && found->first == key ? qint64(found->second) : -1;
 }
 
-QByteArray RecordList::bytes() const
+void RecordList::replaceRange(size_t begin, size_t end, std::vector<Piece> pieces)
+{
+    const auto removed = static_cast<std::ptrdiff_t>(end - begin), added = static_cast<std::ptrdiff_t>(pieces.size());
+    const auto at = m_pieces.begin() + static_cast<std::ptrdiff_t>(begin);
+    m_pieces.erase(at, at + removed);
+    m_pieces.insert(m_pieces.begin() + static_cast<std::ptrdiff_t>(begin), std::make_move_iterator(pieces.begin()),
+                    std::make_move_iterator(pieces.end()));
+    for (Range &range : m_substreams) {
+        if (range.begin >= end) {
+            range.begin = static_cast<size_t>(static_cast<std::ptrdiff_t>(range.begin) + added - removed);
+            range.end = static_cast<size_t>(static_cast<std::ptrdiff_t>(range.end) + added - removed);
+        } else if (range.end >= end) {
+            range.end = static_cast<size_t>(static_cast<std::ptrdiff_t>(range.end) + added - removed);
+        }
+    }
+}
+
+Result<QByteArray> RecordList::bytes() const
 {
     QByteArray out;
     const Piece &last = m_pieces.back();
     out.reserve(static_cast<qsizetype>(last.newPosition) + 4 + last.data().size());
     for (const Piece &piece : m_pieces) {
+        if (piece.data().size() > MaxRecordData)
+            return fail(ErrorCode::WriteCheckFailed, describeRecord(piece.id, piece.newPosition)
+                                                         + QStringLiteral(" вышла бы длиннее %1 байт").arg(MaxRecordData));
         putU16(out, piece.id);
         putU16(out, static_cast<quint16>(piece.data().size()));
         out.append(piece.data().data(), piece.data().size());

@@ -75,6 +75,8 @@ public:
 
     void insert(size_t at, Piece piece);
     void erase(size_t at); // marks the record that takes its place as touched
+    // Puts `pieces` in the place of the records from `begin` to `end` (one past the last).
+    void replaceRange(size_t begin, size_t end, std::vector<Piece> pieces);
 
     // Visits the top-level records between a substream's BOF and EOF (embedded chart
     // substreams are passed over) until `visit` returns false.
@@ -96,8 +98,9 @@ public:
     void layout();
     // The new position of the record that stood at `original`; -1 when none did.
     qint64 mapPosition(qint64 original) const;
-    // The stream written out, after layout().
-    QByteArray bytes() const;
+    // The stream written out, after layout(); refuses a record longer than BIFF8 allows,
+    // whose length would not fit its header.
+    Result<QByteArray> bytes() const;
 
 private:
     std::vector<Piece> m_pieces;

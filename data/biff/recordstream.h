@@ -20,7 +20,6 @@ public:
 
     qint64 position() const { return m_pos; }
     void seek(qint64 position);
-    bool atEnd() const { return m_pos >= m_stream.size(); }
     const std::optional<Error> &error() const { return m_error; }
 
 private:

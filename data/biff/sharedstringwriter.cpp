@@ -2,6 +2,7 @@
 #include "../bytereader.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace orbelant::biff {
 
@@ -35,8 +36,13 @@ Result<void> SharedStringWriter::write(RecordList &records)
         if (records[i].id == Id::Sst)
             sst = i;
 
-    const auto uniqueCount = static_cast<quint32>(m_existing + m_new.size());
-    const qint64 total = std::max<qint64>(static_cast<qint64>(m_table.declaredTotal()) + m_referencesAdded, uniqueCount > 0 ? 1 : 0);
+    // Both counts are 32 bits wide. The unique count fits: a stream being edited is under
+    // 1 GiB, and a string takes at least 3 bytes. The total only informs and may already
+    // stand at its largest value in a file: it stays there rather than wrap to 0, which
+    // makes some readers drop the table.
+    const qint64 uniqueCount = m_existing + m_new.size();
+    const qint64 total = std::clamp<qint64>(static_cast<qint64>(m_table.declaredTotal()) + m_referencesAdded,
+                                            uniqueCount > 0 ? 1 : 0, std::numeric_limits<quint32>::max());
 
     size_t last; // the record new strings are appended to
     if (!sst) {
@@ -68,7 +74,7 @@ Result<void> SharedStringWriter::write(RecordList &records)
 
     QByteArray &counts = records[*sst].edit();
     setU32(counts, 0, static_cast<quint32>(total));
-    setU32(counts, 4, uniqueCount);
+    setU32(counts, 4, static_cast<quint32>(uniqueCount));
 
     // Append each new string; a string that does not fit goes on in a CONTINUE record,
     // whose character part starts with a flags byte.
@@ -113,22 +119,29 @@ Result<void> SharedStringWriter::write(RecordList &records)
     return {};
 }
 
-// Excel's choice: a bucket for every max(n / 128 + 1, 8) strings.
-void SharedStringWriter::sizeExtSst(RecordList &records) const
+// Excel's choice: a bucket for every max(n / 128 + 1, 8) strings, a number the record holds
+// in 16 bits; past 8,388,479 strings it cannot be written.
+Result<void> SharedStringWriter::sizeExtSst(RecordList &records)
 {
     if (m_new.isEmpty())
-        return;
+        return {};
     const Range &globals = records.substream(0);
     for (size_t i = globals.begin; i < globals.end; ++i) {
         if (records[i].id != Id::ExtSst)
             continue;
         const qsizetype unique = m_existing + m_new.size();
         const qsizetype perBucket = std::max<qsizetype>(unique / 128 + 1, 8);
+        if (perBucket > std::numeric_limits<quint16>::max())
+            return fail(ErrorCode::TooLarge, QStringLiteral("в таблице строк больше 8 388 479 разных текстов, и её указатель "
+                                                            "(запись EXTSST) не вмещает новых; введите текст, который в книге уже "
+                                                            "есть. Книга не изменена"));
         const qsizetype buckets = (unique + perBucket - 1) / perBucket;
         QByteArray data(2 + 8 * buckets, '\0');
         setU16(data, 0, static_cast<quint16>(perBucket));
         records[i].replace(data);
+        m_perBucket = perBucket;
     }
+    return {};
 }
 
 // Each bucket names where its first string's header stands: in the stream, and within
@@ -142,10 +155,10 @@ void SharedStringWriter::fillExtSst(RecordList &records) const
         Piece &piece = records[i];
         if (piece.id != Id::ExtSst || !piece.replaced())
             continue;
-        const qsizetype unique = m_existing + static_cast<qsizetype>(m_newLocations.size());
-        const qsizetype perBucket = ByteReader(*piece.replacement).u16();
-        for (qsizetype bucket = 0; perBucket > 0 && bucket * perBucket < unique; ++bucket) {
-            const qsizetype first = bucket * perBucket;
+        // As many buckets as sizeExtSst made room for, each of m_perBucket strings.
+        const qsizetype buckets = (piece.replacement->size() - 2) / 8;
+        for (qsizetype bucket = 0; bucket < buckets; ++bucket) {
+            const qsizetype first = bucket * m_perBucket;
             const auto where = first < m_existing ? m_table.location(first)
                                                   : m_newLocations[static_cast<size_t>(first - m_existing)];
             const Piece &segment = records[*m_sstIndex + static_cast<size_t>(where.segment)];

@@ -24,8 +24,9 @@ public:
     // Writes the counts and the new strings into the globals of `records`, creating the
     // table when the workbook has none.
     Result<void> write(RecordList &records);
-    // EXTSST: sized before the records are laid out, filled after.
-    void sizeExtSst(RecordList &records) const;
+    // EXTSST: sized before the records are laid out (refused when its bucket size would
+    // not fit its field), filled after.
+    Result<void> sizeExtSst(RecordList &records);
     void fillExtSst(RecordList &records) const;
 
 private:
@@ -35,6 +36,7 @@ private:
     qint64 m_referencesAdded = 0;
     std::vector<SharedStrings::Location> m_newLocations;
     std::optional<size_t> m_sstIndex; // the SST record, once written
+    qsizetype m_perBucket = 0;        // strings to an EXTSST bucket, once sized
 };
 
 } // namespace orbelant::biff

@@ -1,6 +1,7 @@
 #include "streameditor.h"
 #include "recordstream.h"
 #include "recordlist.h"
+#include "rewritecheck.h"
 #include "sharedstringwriter.h"
 #include "sheetpositions.h"
 #include "sheetcells.h"
@@ -70,7 +71,7 @@ public:
     std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
     Result<void> finishStrings() { return m_strings.write(m_records); }
-    QByteArray serialise();
+    Result<QByteArray> serialise();
 
 private:
     struct RowLayout {
@@ -187,7 +188,7 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
     // cell table begins.
     size_t at;
     if (below) {
-        at = *below + 1;
+        at = *below;
         while (at + 1 < m_records.substream(substream).end && m_records[at].id != Id::DbCell)
             ++at;
         ++at;
@@ -370,13 +371,16 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
     return {};
 }
 
-QByteArray StreamEditor::serialise()
+Result<QByteArray> StreamEditor::serialise()
 {
-    m_strings.sizeExtSst(m_records);
-    sizeRowIndexes(m_records, m_editedSheets);
+    if (auto sized = m_strings.sizeExtSst(m_records); !sized)
+        return std::unexpected(sized.error());
+    if (auto sized = sizeRowIndexes(m_records, m_editedSheets); !sized)
+        return std::unexpected(sized.error());
     m_records.layout();
     m_strings.fillExtSst(m_records);
-    fillSheetPositions(m_records, m_editedSheets);
+    if (auto filled = fillSheetPositions(m_records, m_editedSheets); !filled)
+        return std::unexpected(filled.error());
     return m_records.bytes();
 }
 
@@ -405,7 +409,12 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, 
     }
     if (auto strings = editor.finishStrings(); !strings)
         return std::unexpected(strings.error());
-    return editor.serialise();
+    auto rewritten = editor.serialise();
+    if (!rewritten)
+        return rewritten;
+    if (auto checked = checkRewrite(stream, *rewritten, *bof, writes); !checked)
+        return std::unexpected(checked.error());
+    return rewritten;
 }
 
 } // namespace orbelant::biff

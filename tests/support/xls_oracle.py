@@ -10,7 +10,8 @@ Run with Debian's /usr/bin/python3 (it has xlwt and xlrd).
        [["Эра", 66.0, null, true, {"date": "1990-01-02"}, {"number": 2.5, "format": "0.00"},
        {"formula": "B1*2"}]],
        "styled": [3]}]}, ...}  ("blocks": rows in blocks with INDEX and DBCELL records, as
-       Excel writes them; "styled": rows with a ROW record of their own, without cells)
+       Excel writes them, or a number: blocks of that many rows, each DBCELL and INDEX cut to
+       what its record holds; "styled": rows with a ROW record of their own, without cells)
   xls_oracle.py report FILE...         prints JSON, by file: "xlrd" (strict, lenient, encrypted
       or refused), "tables" (every worksheet as `orbelant-xls dump` prints it), "entries"
       (the container's streams and storages with a hash of each), "problems" (what the
@@ -61,7 +62,8 @@ def make(description, out_path):
         for r in sheet_description.get("styled", []):
             sheet.row(r).height, sheet.row(r).height_mismatch = 500, True
     if description.get("blocks"):
-        xlwt.CompoundDoc.XlsDoc().save(out_path, in_blocks(book.get_biff_data()))
+        rows_per_block = ROWS_PER_BLOCK if description["blocks"] is True else description["blocks"]
+        xlwt.CompoundDoc.XlsDoc().save(out_path, in_blocks(book.get_biff_data(), rows_per_block))
     else:
         book.save(out_path)
 
@@ -70,7 +72,7 @@ def record(rid, data):
     return struct.pack("<HH", rid, len(data)) + data
 
 
-def in_blocks(stream):
+def in_blocks(stream, rows_per_block):
     """The stream as Excel lays out a workbook: an EXTSST after the shared strings, and in
     each worksheet an INDEX after the BOF, then blocks of the ROW records of up to 32 rows
     (row // 32 alike), their cells and a DBCELL (xlwt writes neither INDEX nor DBCELL).
@@ -80,7 +82,7 @@ def in_blocks(stream):
     book, laid = with_extsst(recs[:ends[0] + 1]), []
     position = sum(4 + len(data) for _, data in book)
     for a, b in zip(ends, ends[1:]):  # a sheet's length does not depend on where it starts
-        laid.append((position, lay_out(recs[a + 1:b + 1], position)))
+        laid.append((position, lay_out(recs[a + 1:b + 1], position, rows_per_block)))
         position += len(laid[-1][1])
     starts = iter(start for start, _ in laid)
     return b"".join(record(rid, struct.pack("<I", next(starts)) + data[4:] if rid == BOUNDSHEET else data) for rid, data in book) + \
@@ -101,7 +103,7 @@ def with_extsst(book):
     return book[:end] + [(EXTSST, struct.pack("<H", per_bucket) + b"".join(buckets))] + book[end:]
 
 
-def lay_out(sheet, start):
+def lay_out(sheet, start, rows_per_block):
     """The sheet's records in blocks, for a sheet that starts at stream position `start`."""
     bof, eof = sheet[0], sheet[-1]
     rows, cells, prefix, suffix = [], [], [], []
@@ -116,10 +118,11 @@ def lay_out(sheet, start):
     for _, data in rows:
         if row_of(data) not in with_cells:  # Excel gives a row without cells no columns
             data = data[:2] + bytes(4) + data[6:]
-        groups.setdefault(row_of(data) // ROWS_PER_BLOCK, []).append(data)
+        groups.setdefault(row_of(data) // rows_per_block, []).append(data)
     for rid, data in cells:  # the row of each cell; a record attached to a cell goes with it
         owner.append(row_of(data) if rid in CELLS else owner[-1])
-    position = start + 4 + len(bof[1]) + 20 + 4 * len(groups)
+    listed = min(len(groups), (8224 - 16) // 4)  # DBCELL positions an INDEX holds
+    position = start + 4 + len(bof[1]) + 20 + 4 * listed
     head, body, dbcells, defcolwidth = [], [], [], 0
     for rid, data in prefix:
         defcolwidth = position if rid == DEFCOLWIDTH else defcolwidth
@@ -138,12 +141,13 @@ def lay_out(sheet, start):
             offsets.append(here - previous)
             previous = here
         dbcells.append(position)
+        offsets = [min(offset, 0xFFFF) for offset in offsets[:(8224 - 4) // 2]]
         dbcell = struct.pack("<I%dH" % len(offsets), position - first_row, *offsets)
         body += chunk + [record(DBCELL, dbcell)]
         position += 4 + len(dbcell)
     used = [row_of(data) for _, data in rows]
     first, end = (min(used), max(used) + 1) if used else (0, 0)
-    index = struct.pack("<4I%dI" % len(dbcells), 0, first, end, defcolwidth, *dbcells)
+    index = struct.pack("<4I%dI" % listed, 0, first, end, defcolwidth, *dbcells[:listed])
     return b"".join([record(*bof), record(INDEX, index)] + head + body + [record(*r) for r in suffix] + [record(*eof)])
 
 
