@@ -42,7 +42,8 @@ void ChartView::setCurrentRow(qsizetype row)
     m_current = row >= 0 && row < m_chart.rowCount() ? row : -1;
     if (m_current >= 0) {
         m_focus.row = m_current;
-        bringIntoView(m_current, 1, true);
+        if (isVisible())
+            bringIntoView(m_current, 1, true);
     }
     announceCurrentRow(this, before, m_current);
     viewport()->update();
@@ -159,6 +160,14 @@ bool ChartView::viewportEvent(QEvent *event)
     else
         QToolTip::showText(help->globalPos(), text, viewport(), runRect(cell.column, cell.row));
     return true;
+}
+
+// Shown at its size, the chart has the current row in sight.
+void ChartView::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    if (m_current >= 0)
+        bringIntoView(m_current, 1, true);
 }
 
 void ChartView::resizeEvent(QResizeEvent *event)
