@@ -20,6 +20,7 @@ frmChart::frmChart(const PlatformServices &platform, QWidget *parent)
     setAttribute(Qt::WA_DeleteOnClose);
     connect(ui->saveAs, &QAction::triggered, this, &frmChart::saveAs_Click);
     connect(ui->print, &QAction::triggered, this, &frmChart::print_Click);
+    connect(ui->exit, &QAction::triggered, this, &frmChart::exit_Click);
     connect(ui->picChart, &ChartView::rowChosen, this, &frmChart::picChart_Click);
 }
 
@@ -59,7 +60,7 @@ void frmChart::Form_Load()
 {
     const int chartWidth = ui->picChart->sizeHint().width();
     const int available = screen() ? screen()->availableGeometry().width() * 9 / 10 : chartWidth;
-    resize(std::max(width(), std::min(chartWidth, available)), height());
+    resize(std::min(chartWidth, available), height());
 }
 
 void frmChart::redraw()
@@ -99,6 +100,12 @@ void frmChart::print_Click()
         [&](QPainter &painter, QPagedPaintDevice &pages) { drawPages(painter, pages, chart, geometry); });
     if (!printed)
         m_platform.messages.show(printed.error(), MessageBoxService::Icon::Critical);
+}
+
+// Closes this window only; the main window stays.
+void frmChart::exit_Click()
+{
+    close();
 }
 
 // The unit's first row becomes current in the main window, its pending edits stored first.

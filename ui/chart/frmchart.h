@@ -44,6 +44,7 @@ private:
     // Event procedures.
     void saveAs_Click();
     void print_Click();
+    void exit_Click();
     void picChart_Click(qsizetype row);
 
     std::unique_ptr<Ui::frmChart> ui;
