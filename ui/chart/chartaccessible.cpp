@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QPointer>
 #include <QWidget>
+#include <mutex>
 
 namespace orbelant {
 
@@ -180,11 +181,8 @@ ChartViewAccessible *accessibleOf(ChartView *view)
 
 void installChartAccessibility()
 {
-    static const bool installed = [] {
-        QAccessible::installFactory(chartAccessibleFactory);
-        return true;
-    }();
-    Q_UNUSED(installed);
+    static std::once_flag installed;
+    std::call_once(installed, [] { QAccessible::installFactory(chartAccessibleFactory); });
 }
 
 void announceChartChanged(ChartView *view)
@@ -196,18 +194,11 @@ void announceChartChanged(ChartView *view)
     }
 }
 
-void announceCurrentRow(ChartView *view, qsizetype before, qsizetype after)
+void announceCurrentRow(ChartView *view)
 {
-    ChartViewAccessible *chart = accessibleOf(view);
-    if (!chart)
-        return;
-    QAccessible::State selected;
-    selected.selected = true;
-    for (const qsizetype row : {before, after}) {
-        for (int column = 0; row >= 0 && row < view->chart().rowCount() && column < view->chart().columnCount(); ++column) {
-            QAccessibleStateChangeEvent event(chart->cellAt({column, row}), selected);
-            QAccessible::updateAccessibility(&event);
-        }
+    if (accessibleOf(view)) {
+        QAccessibleEvent event(view, QAccessible::SelectionWithin);
+        QAccessible::updateAccessibility(&event);
     }
 }
 

@@ -11,7 +11,8 @@ namespace orbelant {
 void installChartAccessibility();
 // Tells assistive programs what changed in `view`.
 void announceChartChanged(ChartView *view);
-void announceCurrentRow(ChartView *view, qsizetype before, qsizetype after);
+// The cells that hold the current row are the selected ones now.
+void announceCurrentRow(ChartView *view);
 void announceFocus(ChartView *view, const ChartView::Cell &cell);
 
 } // namespace orbelant

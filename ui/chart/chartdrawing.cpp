@@ -75,8 +75,9 @@ QFont ChartGeometry::chartFont()
 
 int ChartGeometry::columnAt(int x) const
 {
-    if (m_lefts.empty() || x < 0 || x >= m_lefts.back())
+    if (m_lefts.empty() || x >= m_lefts.back())
         return -1;
+    // Left of the first column, that is -1 too.
     return static_cast<int>(std::upper_bound(m_lefts.cbegin(), m_lefts.cend(), x) - m_lefts.cbegin()) - 1;
 }
 

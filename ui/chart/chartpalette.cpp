@@ -27,11 +27,10 @@ double distance(const ChartUnit &unit, double age)
     return 0;
 }
 
-// The share of a colour channel in the light the eye sees (the sRGB curve).
+// The share of a colour channel in the light the eye sees (the sRGB curve, near enough).
 double linear(int channel)
 {
-    const double value = channel / 255.0;
-    return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    return std::pow(channel / 255.0, 2.2);
 }
 
 } // namespace

@@ -38,14 +38,13 @@ void ChartView::showChart(ChartLayout chart)
 
 void ChartView::setCurrentRow(qsizetype row)
 {
-    const qsizetype before = m_current;
     m_current = row >= 0 && row < m_chart.rowCount() ? row : -1;
     if (m_current >= 0) {
         m_focus.row = m_current;
         if (isVisible())
             bringIntoView(m_current, 1, true);
     }
-    announceCurrentRow(this, before, m_current);
+    announceCurrentRow(this);
     viewport()->update();
 }
 
@@ -116,7 +115,7 @@ void ChartView::mouseReleaseEvent(QMouseEvent *event)
 
 void ChartView::keyPressEvent(QKeyEvent *event)
 {
-    if (m_focus.column < 0 || m_focus.row < 0) {
+    if (m_focus.column < 0) { // no cells
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
