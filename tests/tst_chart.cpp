@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <QXmlStreamReader>
 
 using namespace testsupport;
@@ -326,6 +327,10 @@ private slots:
         QVERIFY(m_shell->chart().isVisible());
         QCOMPARE(m_shell->chart().windowTitle(), "Геохронологическая шкала");
         QCOMPARE(view.currentRow(), 0);
+        const QPoint berriasian = view.runRect(columnTitled(view.chart(), "Ярус"), 1).center();
+        QHelpEvent hover(QEvent::ToolTip, berriasian, view.viewport()->mapToGlobal(berriasian));
+        QCoreApplication::sendEvent(view.viewport(), &hover);
+        QCOMPARE(QToolTip::text(), view.chart().hoverText(columnTitled(view.chart(), "Ярус"), 1));
         source().MoveLast();
         QCOMPARE(view.currentRow(), 3);
         source().Refresh();
