@@ -364,6 +364,10 @@ private slots:
         for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_Right})
             QTest::keyClick(&view, key);
         QCOMPARE(view.focusCell().column, 1);
+        for (const auto &[key, row] : {std::pair{Qt::Key_End, 3}, {Qt::Key_Home, 0}, {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 0}}) {
+            QTest::keyClick(&view, key);
+            QCOMPARE(view.focusCell().row, row);
+        }
     }
 
     // The main window closed, the chart stays as it was, and a click does nothing.

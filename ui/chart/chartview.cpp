@@ -50,10 +50,9 @@ void ChartView::setCurrentRow(qsizetype row)
 
 ChartView::Cell ChartView::cellAt(const QPoint &point) const
 {
-    const int y = point.y() - rowsTop();
-    if (point.y() < m_geometry.headerHeight() || y < 0)
+    if (point.y() < m_geometry.headerHeight())
         return {};
-    const qsizetype row = y / m_geometry.rowHeight();
+    const qsizetype row = (point.y() - rowsTop()) / m_geometry.rowHeight();
     const int column = m_geometry.columnAt(point.x() + horizontalScrollBar()->value());
     if (row >= m_chart.rowCount() || column < 0)
         return {};
@@ -93,7 +92,7 @@ void ChartView::paintEvent(QPaintEvent *)
     drawRows(painter, m_chart, m_geometry, first, end, top);
     if (m_current >= first && m_current < end)
         drawMark(painter, m_geometry, top + static_cast<int>(m_current - first) * rowHeight);
-    if (hasFocus() && m_focus.column >= 0 && m_focus.row >= 0) {
+    if (hasFocus() && m_focus.column >= 0) {
         painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
         painter.drawRect(runRect(m_focus.column, m_focus.row)
                              .translated(horizontalScrollBar()->value(), 0)
