@@ -80,40 +80,45 @@ ChartLayout::ChartLayout(const SheetTable &table)
     , m_rowSpans(rowSpans(table, table.columnIndex(u"Возраст")))
 {
     const qsizetype rows = table.recordCount();
-    // Where a run starts in the column drawn last; a run of the next column starts there too,
-    // so that a unit is merged only under one parent.
+    // Where a run starts in the columns so far; a run of the next column starts there too, so
+    // that a unit is merged only under one parent.
     std::vector<bool> startsHere(rows, false);
-    std::vector<QString> parentTexts(rows);
     for (const UnitColumn &unitColumn : unitColumns) {
         const qsizetype tableColumn = table.columnIndex(unitColumn.sheetColumn);
         if (tableColumn < 0)
             continue;
-        std::vector<QString> texts(rows);
         ChartColumn column{QString::fromUtf16(unitColumn.sheetColumn), QString::fromUtf16(unitColumn.rankName),
                            unitColumn.rank, {}};
+        Cell above;
         for (qsizetype row = 0; row < rows; ++row) {
-            texts[row] = table.text(row, tableColumn).trimmed();
-            if (row == 0 || startsHere[row] || texts[row] != texts[row - 1]) {
+            Cell cell = table.cell(row, tableColumn);
+            // Cells alike hold one name; cells that differ may still, but for blanks around it.
+            if (row == 0 || startsHere[row] || (cell != above && nameIn(cell) != column.runs.back().text)) {
                 startsHere[row] = true;
-                column.runs.push_back(ChartRun{row, 0, texts[row], {}, {}});
+                column.runs.push_back(ChartRun{row, 0, nameIn(cell), {}, {}});
             }
             ChartRun &run = column.runs.back();
             ++run.count;
             run.span = joined(run.span, m_rowSpans[row]);
+            above = std::move(cell);
         }
+        const int parent = columnCount() - 1;
         for (ChartRun &run : column.runs) {
             if (run.text.isEmpty())
                 continue;
-            const ChartUnit *unit =
-                ChartPalette::chart().find(unitColumn.rank, run.text, parentTexts[run.first], run.span);
-            if (unit)
+            const QString parentName = parent >= 0 ? this->run(parent, run.first).text : QString();
+            if (const ChartUnit *unit = ChartPalette::chart().find(unitColumn.rank, run.text, parentName, run.span))
                 run.fill = QColor::fromRgb(unit->colour);
         }
-        parentTexts = std::move(texts);
         m_columns.push_back(std::move(column));
     }
     if (const qsizetype ageColumn = table.columnIndex(u"Возраст"); ageColumn >= 0)
         addAgeColumn(ageColumn);
+}
+
+QString ChartLayout::nameIn(const Cell &cell) const
+{
+    return cellText(cell, m_table.dates).trimmed();
 }
 
 void ChartLayout::addAgeColumn(qsizetype tableColumn)
@@ -121,7 +126,7 @@ void ChartLayout::addAgeColumn(qsizetype tableColumn)
     ChartColumn column{QStringLiteral("млн. лет"), QStringLiteral("возраст"), std::nullopt, {}};
     column.runs.reserve(m_table.recordCount());
     for (qsizetype row = 0; row < m_table.recordCount(); ++row)
-        column.runs.push_back(ChartRun{row, 1, m_table.text(row, tableColumn).trimmed(), {}, m_rowSpans[row]});
+        column.runs.push_back(ChartRun{row, 1, nameIn(m_table.cell(row, tableColumn)), {}, m_rowSpans[row]});
     m_columns.push_back(std::move(column));
 }
 

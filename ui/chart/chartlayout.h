@@ -50,6 +50,8 @@ public:
 
 private:
     void addAgeColumn(qsizetype tableColumn);
+    // A cell's text as the chart shows it: without the blanks around it.
+    QString nameIn(const Cell &cell) const;
 
     SheetTable m_table;
     std::vector<ChartColumn> m_columns;
