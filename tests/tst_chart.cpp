@@ -127,6 +127,9 @@ private slots:
             << QList<QStringList>{row("2500", "Протерозойская", "Палеопротерозойская", "Сидерская"),
                                   row("2800", "Архейская", "Неоархейская", ""), row("4567", "Хадейская", "", "")}
             << "Система" << "0+1 Сидерская #F74F7C | 1+1 - | 2+1 -";
+        QTest::newRow("blanks around a name")
+            << QList<QStringList>{row("150", "", "", "Юрская"), row("160", "", "", " Юрская "), row("170", "", "", "Юрская")}
+            << "Система" << "0+3 Юрская #34B2C9";
         QTest::newRow("other spellings")
             << QList<QStringList>{row("250", "ФАНЕРОЗОЙ", "мезозой", "Триасовый период", "Нижний отдел", "Оленёкский ярус")}
             << "Ярус" << "0+1 Оленёкский ярус #B051A5";
@@ -283,6 +286,7 @@ private slots:
             const QRect stage = geometry.cellRect(columnTitled(layout, "Ярус"), 1, 1, 0, geometry.headerHeight());
             QCOMPARE(picture.pixelColor(stage.left() + 2, stage.top() + 2), QColor(0xD9F1F7));
             QCOMPARE(picture.pixelColor(stage.topLeft()), QColor(Qt::black));
+            QCOMPARE(picture.pixelColor(picture.width() - 1, picture.height() - 1), QColor(Qt::black)); // closing lines
         }
     }
 
