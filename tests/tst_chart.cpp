@@ -331,10 +331,10 @@ private slots:
         QVERIFY(m_shell->chart().isVisible());
         QCOMPARE(m_shell->chart().windowTitle(), "Геохронологическая шкала");
         QCOMPARE(view.currentRow(), 0);
-        const QPoint berriasian = view.runRect(columnTitled(view.chart(), "Ярус"), 1).center();
-        QHelpEvent hover(QEvent::ToolTip, berriasian, view.viewport()->mapToGlobal(berriasian));
+        const QPoint phanerozoic = view.runRect(0, 1).center();
+        QHelpEvent hover(QEvent::ToolTip, phanerozoic, view.viewport()->mapToGlobal(phanerozoic));
         QCoreApplication::sendEvent(view.viewport(), &hover);
-        QCOMPARE(QToolTip::text(), view.chart().hoverText(columnTitled(view.chart(), "Ярус"), 1));
+        QCOMPARE(QToolTip::text(), view.chart().hoverText(0, 1));
         source().MoveLast();
         QCOMPARE(view.currentRow(), 3);
         source().Refresh();
@@ -406,6 +406,11 @@ private slots:
             QCOMPARE(view.cellAt(mark.center()).row, current);
             QCOMPARE(view.cellAt(QPoint(view.chartGeometry().width() - 1, mark.center().y())).column, -1);
         }
+        QVERIFY(QTest::qWaitForWindowActive(&m_shell->chart()));
+        view.clearFocus();
+        const QImage unfocused = view.viewport()->grab().toImage();
+        view.setFocus();
+        QVERIFY(view.viewport()->grab().toImage() != unfocused); // the focused cell is framed
         view.resize(400, 300);
         const int inSight = (view.viewport()->height() - view.chartGeometry().headerHeight()) / view.chartGeometry().rowHeight();
         view.viewport()->grab();
