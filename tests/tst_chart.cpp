@@ -200,6 +200,9 @@ private slots:
         QCOMPARE(layout.hoverText(columnTitled(layout, "млн. лет"), 0),
                  "137,05\nВозраст, 137,05–0 млн. лет назад\nОрганический мир: Первые цветковые.");
         QCOMPARE(ChartLayout(makeTable({row("1", "", "", "")})).hoverText(system, 0), QString());
+        const QString note(200, u'я'); // as long as the start shown
+        QCOMPARE(ChartLayout(makeTable({row("1", "", "", "Своя", "", "", note)})).hoverText(system, 0),
+                 "Своя\nСистема, 1–0 млн. лет назад\nОрганический мир: " + note);
     }
 
     // Every unit of the sample workbook is known by its name; the carboniferous series, named
@@ -411,6 +414,11 @@ private slots:
         const QImage unfocused = view.viewport()->grab().toImage();
         view.setFocus();
         QVERIFY(view.viewport()->grab().toImage() != unfocused); // the focused cell is framed
+        const int age = columnTitled(view.chart(), "млн. лет");
+        click(view, "млн. лет", 1000);
+        QTest::keyClick(&view, Qt::Key_PageDown); // to a row out of sight, brought just into it
+        const QRect focus = view.runRect(age, view.focusCell().row);
+        QVERIFY(focus.top() > view.viewport()->height() / 2 && focus.bottom() <= view.viewport()->height());
         view.resize(400, 300);
         const int inSight = (view.viewport()->height() - view.chartGeometry().headerHeight()) / view.chartGeometry().rowHeight();
         view.viewport()->grab();
