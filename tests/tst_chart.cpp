@@ -453,6 +453,9 @@ private slots:
         m_sheets.sheet = makeTable(mesozoic.mid(0, 3));
         source().Refresh();
         QVERIFY(!lastAge->isValid() && stage->isValid());
+        m_sheets.sheet = makeTable({});
+        source().Refresh();
+        QVERIFY(view.currentRow() == -1 && chart->childCount() == 0);
     }
 
     // Printed on the default printer, as many pages as it takes.

@@ -16,6 +16,11 @@ namespace {
 
 using Written = std::expected<void, QString>;
 
+Written writeFailure(const QSaveFile &file)
+{
+    return std::unexpected(FileFailure::capture(file, file.size()).message(QStringLiteral("Не удалось записать файл «%1»")));
+}
+
 // A picture larger than this (a quarter of a gigabyte in memory) is refused as PNG.
 constexpr qint64 largestPngPixels = 64LL * 1024 * 1024;
 
@@ -28,7 +33,7 @@ Written writePdf(const ChartLayout &layout, const ChartGeometry &geometry, QSave
     pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
     QPainter painter;
     if (!painter.begin(&pdf))
-        return std::unexpected(QString());
+        return writeFailure(file);
     drawPages(painter, pdf, layout, geometry);
     painter.end();
     return {};
@@ -44,7 +49,7 @@ Written writeSvg(const ChartLayout &layout, const ChartGeometry &geometry, QSave
     svg.setViewBox(QRect(QPoint(0, 0), size));
     QPainter painter;
     if (!painter.begin(&svg))
-        return std::unexpected(QString());
+        return writeFailure(file);
     drawChart(painter, layout, geometry);
     painter.end();
     return {};
@@ -66,7 +71,7 @@ Written writePng(const ChartLayout &layout, const ChartGeometry &geometry, QSave
     drawChart(painter, layout, geometry);
     painter.end();
     if (!image.save(&file, "PNG"))
-        return std::unexpected(QString());
+        return writeFailure(file);
     return {};
 }
 
@@ -88,12 +93,12 @@ Written exportChart(const ChartLayout &layout, const QString &path)
     if (!file.open(QIODevice::WriteOnly))
         return std::unexpected(FileFailure::capture(file, 0).message(QStringLiteral("Не удалось создать файл «%1»")));
     const ChartGeometry geometry(layout, ChartGeometry::chartFont());
-    const Written written = write(layout, geometry, file);
-    if (written && file.commit())
-        return {};
-    if (!written && !written.error().isEmpty())
-        return written; // said why already; the file is left as it was
-    return std::unexpected(FileFailure::capture(file, file.size()).message(QStringLiteral("Не удалось записать файл «%1»")));
+    // A file not committed is left as it was.
+    if (const Written written = write(layout, geometry, file); !written)
+        return written;
+    if (!file.commit())
+        return writeFailure(file);
+    return {};
 }
 
 } // namespace orbelant

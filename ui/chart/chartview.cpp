@@ -9,6 +9,12 @@
 
 namespace orbelant {
 
+namespace {
+
+constexpr int focusInset = 3; // the focused cell's dotted frame, inside its lines
+
+} // namespace
+
 ChartView::ChartView(QWidget *parent)
     : QAbstractScrollArea(parent)
     , m_geometry(m_chart, ChartGeometry::chartFont())
@@ -42,7 +48,7 @@ void ChartView::setCurrentRow(qsizetype row)
     if (m_current >= 0) {
         m_focus.row = m_current;
         if (isVisible())
-            bringIntoView(m_current, 1, true);
+            centreInView(m_current);
     }
     announceCurrentRow(this);
     viewport()->update();
@@ -94,9 +100,8 @@ void ChartView::paintEvent(QPaintEvent *)
         drawMark(painter, m_geometry, top + static_cast<int>(m_current - first) * rowHeight);
     if (hasFocus() && m_focus.column >= 0) {
         painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
-        painter.drawRect(runRect(m_focus.column, m_focus.row)
-                             .translated(horizontalScrollBar()->value(), 0)
-                             .adjusted(3, 3, -3, -3));
+        const QRect cell = runRect(m_focus.column, m_focus.row).translated(horizontalScrollBar()->value(), 0);
+        painter.drawRect(cell.marginsRemoved(QMargins(focusInset, focusInset, focusInset, focusInset)));
     }
     drawHeader(painter, m_chart, m_geometry);
     m_paintedRows = std::max<qsizetype>(0, end - first);
@@ -141,7 +146,7 @@ void ChartView::moveFocus(int column, qsizetype row)
         return;
     m_focus = {column, row};
     const ChartRun &run = m_chart.run(column, row);
-    bringIntoView(row, run.first + run.count - row, false);
+    bringIntoView(row, run.first + run.count - row);
     announceFocus(this, m_focus);
     viewport()->update();
 }
@@ -165,7 +170,7 @@ void ChartView::showEvent(QShowEvent *event)
 {
     QAbstractScrollArea::showEvent(event);
     if (m_current >= 0)
-        bringIntoView(m_current, 1, true);
+        centreInView(m_current);
 }
 
 void ChartView::resizeEvent(QResizeEvent *event)
@@ -202,18 +207,26 @@ void ChartView::updateScrollBars()
     horizontalScrollBar()->setPageStep(viewport()->width());
 }
 
-void ChartView::bringIntoView(qsizetype row, qsizetype count, bool centre)
+bool ChartView::inSight(int top, int height) const
+{
+    const int shown = verticalScrollBar()->value();
+    return top >= shown && top + height <= shown + rowsHeight();
+}
+
+void ChartView::centreInView(qsizetype row)
 {
     const int rowHeight = m_geometry.rowHeight();
     const int top = static_cast<int>(row) * rowHeight;
-    const int height = std::min(static_cast<int>(count) * rowHeight, rowsHeight());
-    const int shown = verticalScrollBar()->value();
-    if (top >= shown && top + height <= shown + rowsHeight())
-        return;
-    if (centre)
+    if (!inSight(top, rowHeight))
         verticalScrollBar()->setValue(top - (rowsHeight() - rowHeight) / 2);
-    else
-        verticalScrollBar()->setValue(top < shown ? top : top + height - rowsHeight());
+}
+
+void ChartView::bringIntoView(qsizetype row, qsizetype count)
+{
+    const int top = static_cast<int>(row) * m_geometry.rowHeight();
+    const int height = std::min(static_cast<int>(count) * m_geometry.rowHeight(), rowsHeight());
+    if (!inSight(top, height))
+        verticalScrollBar()->setValue(top < verticalScrollBar()->value() ? top : top + height - rowsHeight());
 }
 
 int ChartView::rowsHeight() const

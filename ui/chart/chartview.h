@@ -58,8 +58,12 @@ protected:
 
 private:
     void updateScrollBars();
-    // Scrolls so that rows [row, row + count) are in sight; centred when `centre`.
-    void bringIntoView(qsizetype row, qsizetype count, bool centre);
+    // Whether the rows from `top` (chart pixels below the header), `height` high, are in sight.
+    bool inSight(int top, int height) const;
+    // Scrolls `row` to the middle of the rows in sight, unless it is in sight already.
+    void centreInView(qsizetype row);
+    // Scrolls as little as brings rows [row, row + count) into sight, as many as fit.
+    void bringIntoView(qsizetype row, qsizetype count);
     void moveFocus(int column, qsizetype row);
     int rowsHeight() const;
     // y of row 0 in the viewport.
