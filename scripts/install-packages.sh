@@ -6,7 +6,7 @@
 #   scripts/install-packages.sh windows-test  and running them and their tests under wine
 set -eu
 
-run_packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libgsf-1-dev
+run_packages="cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev libgsf-1-dev
               qt6-qpa-plugins qt6-translations-l10n fonts-liberation fonts-dejavu-core"
 test_packages="$run_packages python3 python3-xlrd python3-xlwt libfreexl-dev clang-16 libclang-rt-16-dev
                llvm-16 xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick poppler-utils

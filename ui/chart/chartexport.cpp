@@ -2,13 +2,13 @@
 
 #include "chartdrawing.h"
 #include "filefailure.h"
+#include "svgpicture.h"
 
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
-#include <QSvgGenerator>
 
 namespace orbelant {
 
@@ -41,17 +41,13 @@ Written writePdf(const ChartLayout &layout, const ChartGeometry &geometry, QSave
 
 Written writeSvg(const ChartLayout &layout, const ChartGeometry &geometry, QSaveFile &file)
 {
-    const QSize size(geometry.width(), geometry.height(layout.rowCount()));
-    QSvgGenerator svg;
-    svg.setOutputDevice(&file);
-    svg.setTitle(chartTitle);
-    svg.setSize(size);
-    svg.setViewBox(QRect(QPoint(0, 0), size));
-    QPainter painter;
-    if (!painter.begin(&svg))
-        return writeFailure(file);
+    SvgPicture svg(QSize(geometry.width(), geometry.height(layout.rowCount())), chartTitle);
+    QPainter painter(&svg);
     drawChart(painter, layout, geometry);
     painter.end();
+    const QByteArray document = svg.document();
+    if (file.write(document) != document.size())
+        return writeFailure(file);
     return {};
 }
 
