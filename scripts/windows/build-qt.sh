@@ -1,8 +1,7 @@
 #!/bin/bash
 # Builds a static Qt for 64-bit Windows from Debian's own qt6-base source, once, into a
-# cache outside the work tree, then QtSvg from Debian's qt6-svg source into the same prefix,
-# and prints the prefix. A part that is there and complete (its stamp names the same Qt
-# version and options) is reused as it is.
+# cache outside the work tree, and prints the prefix. A prefix that is there and complete
+# (its stamp names the same Qt version and options) is reused as it is.
 #   scripts/windows/build-qt.sh
 # ORBELANT_CACHE (default ~/.cache/orbelant) is where the prefix lives.
 set -euo pipefail
@@ -25,78 +24,35 @@ options=(
     -DFEATURE_system_harfbuzz=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_doubleconversion=OFF
 )
 stamp_text="qtbase $version; $(printf '%s ' "${options[@]}"); $(sha256sum "$root/cmake/mingw-w64-x86_64.cmake" | cut -c1-16)"
-
-# Debian's source packages (and the one binary package below) through a private sources
-# list in the folder $1, run in that folder: the system's apt is left alone.
-private_apt() {
-    local folder=$1
-    shift
-    local private=(-o Dir::Etc::sourcelist="$folder/apt/sources.list" -o Dir::Etc::sourceparts=/nonexistent
-                   -o Dir::State::Lists="$folder/apt/lists" -o Dir::Cache::Archives="$folder/apt/archives"
-                   -o APT::Sandbox::User=root -q)
-    if [ ! -f "$folder/apt/sources.list" ]; then
-        mkdir -p "$folder/apt/lists/partial" "$folder/apt/archives/partial"
-        for suite in bookworm bookworm-updates; do
-            for type in deb deb-src; do
-                echo "$type [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $suite main"
-            done
-        done >"$folder/apt/sources.list"
-        apt-get "${private[@]}" update >&2
-    fi
-    (cd "$folder" && apt-get "${private[@]}" "$@" >&2)
-}
-
-# QtSvg of the same Qt version (the chart's SVG files), built into the prefix after qtbase
-# with a stamp of its own, so that a complete qtbase is never built again for it.
-build_qtsvg() {
-    local svg_stamp="qtsvg $upstream; $stamp_text"
-    if [ -f "$prefix/.orbelant-qtsvg-complete" ] && [ "$(cat "$prefix/.orbelant-qtsvg-complete")" = "$svg_stamp" ]; then
-        return
-    fi
-    local work=$cache/qtsvg-build started=$(date +%s)
-    rm -rf "$work"
-    mkdir -p "$work"
-    echo "== Исходники QtSvg $upstream" >&2
-    private_apt "$work" source --download-only qt6-svg
-    local tarball
-    tarball=$(find "$work" -maxdepth 1 -name "qt6-svg_${upstream}.orig.tar.xz" | head -n 1)
-    [ -n "$tarball" ] || { echo "Debian has no qt6-svg $upstream for qtbase $version" >&2; exit 1; }
-    tar -C "$work" -xf "$tarball"
-    local source
-    source=$(find "$work" -maxdepth 1 -type d -name 'qtsvg-*' | head -n 1)
-    echo "== Сборка QtSvg" >&2
-    cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
-        -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="$prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
-        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$prefix/orbelant-toolchain.cmake" \
-        -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >"$work/configure.log" 2>&1 ||
-        { tail -40 "$work/configure.log" >&2; exit 1; }
-    cmake --build "$work/build" -j "$jobs" >"$work/build.log" 2>&1 || { tail -40 "$work/build.log" >&2; exit 1; }
-    cmake --install "$work/build" >"$work/install.log" 2>&1 || { tail -20 "$work/install.log" >&2; exit 1; }
-    echo "$svg_stamp" >"$prefix/.orbelant-qtsvg-complete"
-    rm -rf "$work"
-    echo "== QtSvg готова за $(( ($(date +%s) - started) / 60 )) мин" >&2
-}
-
 if [ -f "$prefix/.orbelant-complete" ] && [ "$(cat "$prefix/.orbelant-complete")" = "$stamp_text" ]; then
-    build_qtsvg
     echo "$prefix"
     exit 0
 fi
 
 work=$cache/qt-build
 rm -rf "$work" "$prefix"
-mkdir -p "$work"
+mkdir -p "$work/apt/lists/partial" "$work/apt/archives/partial"
 started=$(date +%s)
 
+# Debian's source package (and the one binary package below) through a private sources
+# list: the system's apt is left alone.
+for suite in bookworm bookworm-updates; do
+    for type in deb deb-src; do
+        echo "$type [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian $suite main"
+    done
+done >"$work/apt/sources.list"
+apt_private=(-o Dir::Etc::sourcelist="$work/apt/sources.list" -o Dir::Etc::sourceparts=/nonexistent
+             -o Dir::State::Lists="$work/apt/lists" -o Dir::Cache::Archives="$work/apt/archives"
+             -o APT::Sandbox::User=root -q)
 echo "== Исходники Qt $version" >&2
-private_apt "$work" source --download-only "qt6-base=$version"
+apt-get "${apt_private[@]}" update >&2
+(cd "$work" && apt-get "${apt_private[@]}" source --download-only "qt6-base=$version" >&2)
 tar -C "$work" -xf "$work"/qt6-base_"${version%-*}".orig.tar.xz
 source=$(find "$work" -maxdepth 1 -type d -name 'qtbase-*' | head -n 1)
 
 # The +dfsg tarball leaves out Wintab (its licence); Wine's LGPL headers stand in for it.
 echo "== Заголовки Wintab из libwine-dev" >&2
-private_apt "$work" download libwine-dev
+(cd "$work" && apt-get "${apt_private[@]}" download libwine-dev >&2)
 dpkg-deb -x "$work"/libwine-dev_*.deb "$work/libwine"
 wintab=$source/src/3rdparty/wintab
 mkdir -p "$wintab/wine"
@@ -132,5 +88,4 @@ cp "$root/cmake/mingw-w64-x86_64.cmake" "$prefix/orbelant-toolchain.cmake"
 echo "$stamp_text" >"$prefix/.orbelant-complete"
 rm -rf "$work"
 echo "== Qt готова за $(( ($(date +%s) - started) / 60 )) мин: $prefix ($(du -sh "$prefix" | cut -f1))" >&2
-build_qtsvg
 echo "$prefix"
