@@ -9,11 +9,13 @@
 #include "form1.h"
 #include "frmchart.h"
 #include "shell.h"
+#include "svgpicture.h"
 #include "workbook.h"
 
 #include <QAccessible>
 #include <QLineEdit>
 #include <QPdfWriter>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -112,9 +114,9 @@ private slots:
 
         QTest::newRow("one eonothem over rows") << mesozoic << "Эонотема" << "0+4 Фанерозойская #9AD9DD";
         QTest::newRow("series by its system") << mesozoic << "Отдел" << "0+2 Нижний #8CCD57 | 2+2 Верхний #B3E3EE";
-        QTest::newRow("one name, two parents")
-            << QList<QStringList>{row("100,5", "Фанерозойская", "Мезозойская", "Меловая", "Верхний"),
-                                  row("161,5", "Фанерозойская", "Мезозойская", "Юрская", "Верхний")}
+        QTest::newRow("one name, two parents, no time")
+            << QList<QStringList>{row("?", "Фанерозойская", "Мезозойская", "Меловая", "Верхний"),
+                                  row("?", "Фанерозойская", "Мезозойская", "Юрская", "Верхний")}
             << "Отдел" << "0+1 Верхний #A6D84A | 1+1 Верхний #B3E3EE";
         QTest::newRow("carboniferous series by time")
             << QList<QStringList>{row("303,7", "", "", "Каменноугольная", "Верхний"),
@@ -287,7 +289,7 @@ private slots:
             const QImage picture = QImage::fromData(bytes, "PNG");
             QCOMPARE(picture.size(), QSize(geometry.width(), geometry.height(rows)));
             const QRect stage = geometry.cellRect(columnTitled(layout, "Ярус"), 1, 1, 0, geometry.headerHeight());
-            QCOMPARE(picture.pixelColor(stage.left() + 2, stage.top() + 2), QColor(0xD9F1F7));
+            QCOMPARE(picture.pixelColor(stage.left() + 1, stage.top() + 2), QColor(0xD9F1F7)); // a line of one pixel
             QCOMPARE(picture.pixelColor(stage.topLeft()), QColor(Qt::black));
             QCOMPARE(picture.pixelColor(picture.width() - 1, picture.height() - 1), QColor(Qt::black)); // closing lines
         }
@@ -349,6 +351,9 @@ private slots:
         QCOMPARE(source().currentRecord(), 2);
         click(view, "Эонотема", 3);
         QCOMPARE(source().currentRecord(), 0);
+        const QRect stage2 = view.runRect(columnTitled(view.chart(), "Ярус"), 2);
+        QTest::mouseClick(view.viewport(), Qt::RightButton, {}, stage2.center());
+        QCOMPARE(source().currentRecord(), 0); // the right button chooses nothing
         click(view, "Ярус", 2);
 
         QLineEdit *stage = m_shell->form1().findChild<QLineEdit *>("Text6");
@@ -368,6 +373,7 @@ private slots:
         for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Up, Qt::Key_Return})
             QTest::keyClick(&view, key);
         QCOMPARE(source().currentRecord(), 0);
+        QCOMPARE(view.focusCell().row, 0); // the focus follows the current row
         for (const Qt::Key key : {Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_Left, Qt::Key_Right})
             QTest::keyClick(&view, key);
         QCOMPARE(view.focusCell().column, 1);
@@ -419,6 +425,8 @@ private slots:
         QTest::keyClick(&view, Qt::Key_PageDown); // to a row out of sight, brought just into it
         const QRect focus = view.runRect(age, view.focusCell().row);
         QVERIFY(focus.top() > view.viewport()->height() / 2 && focus.bottom() <= view.viewport()->height());
+        view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
+        QCOMPARE(view.cellAt(view.runRect(age, view.focusCell().row).center()).column, age);
         view.resize(400, 300);
         const int inSight = (view.viewport()->height() - view.chartGeometry().headerHeight()) / view.chartGeometry().rowHeight();
         view.viewport()->grab();
@@ -430,15 +438,18 @@ private slots:
     {
         ChartView &view = openChart(mesozoic);
         source().MoveNext();
+        QVERIFY(QTest::qWaitForWindowActive(&m_shell->chart()));
+        view.setFocus();
         QAccessibleInterface *chart = QAccessible::queryAccessibleInterface(&view);
         QCOMPARE(chart->childCount(), 1 + 1 + 2 + 2 + 4 + 4);
         QStringList cells;
         for (int index = 0; index < chart->childCount(); ++index) {
             QAccessibleInterface *cell = chart->child(index);
             QCOMPARE(chart->indexOfChild(cell), index);
-            cells << cell->text(QAccessible::Name) + (cell->state().selected ? "*" : "") + ": "
-                         + cell->text(QAccessible::Description);
+            cells << cell->text(QAccessible::Name) + (cell->state().selected ? "*" : "")
+                         + (cell->state().focused ? "+" : "") + ": " + cell->text(QAccessible::Description);
         }
+        QCOMPARE(cells[0], "Фанерозойская*+: эонотема, 154,8–0 млн. лет назад");
         QCOMPARE(cells.mid(2, 6), QStringList({"Меловая*: система, 143,1–0 млн. лет назад",
                                                "Юрская: система, 154,8–143,1 млн. лет назад",
                                                "Нижний*: отдел, 143,1–0 млн. лет назад",
@@ -456,6 +467,22 @@ private slots:
         m_sheets.sheet = makeTable({});
         source().Refresh();
         QVERIFY(view.currentRow() == -1 && chart->childCount() == 0);
+    }
+
+    // The SVG picture takes lines and curves too, in their colours.
+    void svgOfLinesAndCurves()
+    {
+        SvgPicture svg(QSize(10, 10), "x");
+        QPainter painter(&svg);
+        painter.setPen(Qt::red);
+        painter.drawLine(0, 0, 9, 9);
+        painter.setBrush(Qt::blue);
+        painter.drawEllipse(QRectF(1, 1, 4, 4));
+        painter.end();
+        const QString document = QString::fromUtf8(svg.document());
+        QVERIFY2(document.contains("<path d=\"M0 0 L9 9\" fill=\"none\" stroke=\"#ff0000\""), qPrintable(document));
+        QVERIFY2(document.contains(QRegularExpression("<path d=\"M5 3 C[^\"]*\" fill=\"#0000ff\" stroke=\"#ff0000\"")),
+                 qPrintable(document));
     }
 
     // Printed on the default printer, as many pages as it takes.

@@ -31,10 +31,9 @@ void ChartView::showChart(ChartLayout chart)
 {
     m_chart = std::move(chart);
     m_geometry = ChartGeometry(m_chart, ChartGeometry::chartFont());
+    // The focus keeps its column where it can; its row follows the current row.
     const bool hasCells = m_chart.columnCount() > 0 && m_chart.rowCount() > 0;
-    m_focus = hasCells ? Cell{std::clamp(m_focus.column, 0, m_chart.columnCount() - 1),
-                              std::clamp<qsizetype>(m_focus.row, 0, m_chart.rowCount() - 1)}
-                       : Cell{};
+    m_focus = hasCells ? Cell{std::min(m_focus.column, m_chart.columnCount() - 1), 0} : Cell{};
     if (m_current >= m_chart.rowCount())
         m_current = -1;
     announceChartChanged(this);

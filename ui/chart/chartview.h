@@ -16,7 +16,7 @@ class ChartView final : public QAbstractScrollArea {
 public:
     struct Cell {
         int column = -1; // -1: no cell
-        qsizetype row = -1;
+        qsizetype row = 0;
     };
 
     explicit ChartView(QWidget *parent = nullptr);
