@@ -15,6 +15,7 @@
 #include <QAccessible>
 #include <QLineEdit>
 #include <QPdfWriter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -323,6 +324,16 @@ private slots:
         pdf.setPageSize(QPageSize(QSizeF(geometry.width(), height), QPageSize::Point));
         QPainter painter(&pdf);
         QCOMPARE(drawPages(painter, pdf, layout, geometry), pages);
+        painter.end();
+        QProcess pdftotext;
+        pdftotext.start(QStringLiteral("pdftotext"), {"-", "-"});
+        pdftotext.write(buffer.data());
+        pdftotext.closeWriteChannel();
+        if (!pdftotext.waitForFinished())
+            QSKIP("pdftotext is missing (Debian: poppler-utils)");
+        const QList<QByteArray> lines = pdftotext.readAllStandardOutput().split('\n');
+        for (int number = 1; number <= rows; ++number) // every row on a page
+            QVERIFY(lines.contains(QByteArray::number(number)));
     }
 
     // Opened from the main window's menu, once; the mark follows the main window; a click or
@@ -336,6 +347,8 @@ private slots:
         QVERIFY(m_shell->chart().isVisible());
         QCOMPARE(m_shell->chart().windowTitle(), "Геохронологическая шкала");
         QCOMPARE(view.currentRow(), 0);
+        const QRect firstAge = view.runRect(columnTitled(view.chart(), "млн. лет"), 0);
+        QVERIFY(view.viewport()->grab().toImage().pixelColor(firstAge.left() + 3, firstAge.top() + 3) != Qt::white); // marked
         const QPoint phanerozoic = view.runRect(0, 1).center();
         QHelpEvent hover(QEvent::ToolTip, phanerozoic, view.viewport()->mapToGlobal(phanerozoic));
         QCoreApplication::sendEvent(view.viewport(), &hover);
@@ -480,7 +493,8 @@ private slots:
         painter.drawEllipse(QRectF(1, 1, 4, 4));
         painter.end();
         const QString document = QString::fromUtf8(svg.document());
-        QVERIFY2(document.contains("<path d=\"M0 0 L9 9\" fill=\"none\" stroke=\"#ff0000\""), qPrintable(document));
+        QVERIFY2(document.contains("<path d=\"M0 0 L9 9\" fill=\"none\" stroke=\"#ff0000\" stroke-width=\"1\"/>"),
+                 qPrintable(document));
         QVERIFY2(document.contains(QRegularExpression("<path d=\"M5 3 C[^\"]*\" fill=\"#0000ff\" stroke=\"#ff0000\"")),
                  qPrintable(document));
     }

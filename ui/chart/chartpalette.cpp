@@ -20,11 +20,7 @@ QStringList namesOf(const ChartUnit &unit)
 // How far `age` lies outside the unit's time; 0 inside it.
 double distance(const ChartUnit &unit, double age)
 {
-    if (age < unit.top)
-        return unit.top - age;
-    if (age > unit.base)
-        return age - unit.base;
-    return 0;
+    return std::max({unit.top - age, age - unit.base, 0.0});
 }
 
 // The share of a colour channel in the light the eye sees (the sRGB curve, near enough).
