@@ -95,8 +95,8 @@ void ChartView::paintEvent(QPaintEvent *)
     const qsizetype end = std::min(m_chart.rowCount(), first + rowsHeight() / rowHeight + 2);
     const int top = rowsTop() + static_cast<int>(first) * rowHeight;
     drawRows(painter, m_chart, m_geometry, first, end, top);
-    if (m_current >= first && m_current < end)
-        drawMark(painter, m_geometry, top + static_cast<int>(m_current - first) * rowHeight);
+    if (m_current >= 0) // drawn where the row is, in sight or not
+        drawMark(painter, m_geometry, rowsTop() + static_cast<int>(m_current) * rowHeight);
     if (hasFocus() && m_focus.column >= 0) {
         painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
         const QRect cell = runRect(m_focus.column, m_focus.row).translated(horizontalScrollBar()->value(), 0);
@@ -164,12 +164,11 @@ bool ChartView::viewportEvent(QEvent *event)
     return true;
 }
 
-// Shown at its size, the chart has the current row in sight.
+// Shown at its size, the chart has the current row in sight (the top, when there is none).
 void ChartView::showEvent(QShowEvent *event)
 {
     QAbstractScrollArea::showEvent(event);
-    if (m_current >= 0)
-        centreInView(m_current);
+    centreInView(m_current);
 }
 
 void ChartView::resizeEvent(QResizeEvent *event)

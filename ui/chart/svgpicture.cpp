@@ -1,5 +1,6 @@
 #include "svgpicture.h"
 
+#include <QLocale>
 #include <QPaintEngine>
 #include <QPainterPath>
 #include <QTextItem>
@@ -13,7 +14,7 @@ constexpr int dotsPerInch = 96;
 
 QString number(qreal value)
 {
-    return QString::number(value, 'g', 7);
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
 // The font's families in CSS's form, a generic family last: Arial, 'Liberation Sans', sans-serif.
