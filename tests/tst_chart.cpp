@@ -420,11 +420,14 @@ private slots:
         for (int number = 0; number < 3000; ++number)
             rows << row(QString::number(number), "Фанерозойская", "", "");
         ChartView &view = openChart(rows, 2500);
-        for (const qsizetype current : {2500, 1000}) {
+        const int rowHeight = view.chartGeometry().rowHeight();
+        for (const qsizetype current : {2500, 1000, 1500}) {
+            if (current == 1500) // half in sight at the bottom, brought into the middle too
+                view.verticalScrollBar()->setValue(1500 * rowHeight - view.viewport()->height() + rowHeight * 3 / 2);
             source().moveTo(current);
             const QRect mark = view.runRect(columnTitled(view.chart(), "млн. лет"), current);
             const int middle = (view.chartGeometry().headerHeight() + view.viewport()->height()) / 2;
-            QVERIFY2(qAbs(mark.center().y() - middle) <= view.chartGeometry().rowHeight(), qPrintable(QString::number(current)));
+            QVERIFY2(qAbs(mark.center().y() - middle) <= rowHeight, qPrintable(QString::number(current)));
             QCOMPARE(view.cellAt(mark.center()).row, current);
             QCOMPARE(view.cellAt(QPoint(view.chartGeometry().width() - 1, mark.center().y())).column, -1);
         }
@@ -434,12 +437,14 @@ private slots:
         view.setFocus();
         QVERIFY(view.viewport()->grab().toImage() != unfocused); // the focused cell is framed
         const int age = columnTitled(view.chart(), "млн. лет");
-        click(view, "млн. лет", 1000);
+        click(view, "млн. лет", 1500);
         QTest::keyClick(&view, Qt::Key_PageDown); // to a row out of sight, brought just into it
         const QRect focus = view.runRect(age, view.focusCell().row);
         QVERIFY(focus.top() > view.viewport()->height() / 2 && focus.bottom() <= view.viewport()->height());
         view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
         QCOMPARE(view.cellAt(view.runRect(age, view.focusCell().row).center()).column, age);
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum()); // the last row at the bottom
+        QCOMPARE(view.runRect(0, 2999).bottom() / rowHeight, (view.viewport()->height() - 1) / rowHeight);
         view.resize(400, 300);
         const int inSight = (view.viewport()->height() - view.chartGeometry().headerHeight()) / view.chartGeometry().rowHeight();
         view.viewport()->grab();
@@ -477,9 +482,14 @@ private slots:
         m_sheets.sheet = makeTable(mesozoic.mid(0, 3));
         source().Refresh();
         QVERIFY(!lastAge->isValid() && stage->isValid());
+        QCOMPARE(view.cellAt(QPoint(5, view.runRect(0, 2).bottom() + 2)).column, -1); // below the last row
+        click(view, "млн. лет", 0);
+        m_sheets.sheet = makeTable({{"1", "Юрская"}}, {"Возраст", "Система"});
+        source().Refresh();
+        QCOMPARE(view.focusCell().column, 1); // the last column there is now
         m_sheets.sheet = makeTable({});
         source().Refresh();
-        QVERIFY(view.currentRow() == -1 && chart->childCount() == 0);
+        QVERIFY(view.currentRow() == -1 && chart->childCount() == 0 && view.focusCell().column == -1);
     }
 
     // The SVG picture takes lines and curves too, in their colours.
