@@ -1,8 +1,10 @@
 #include "shell.h"
 
+#include "datacontrol.h"
 #include "form1.h"
 #include "form2.h"
 #include "frmabout.h"
+#include "frmchart.h"
 #include "systemregistry.h"
 
 namespace orbelant {
@@ -10,10 +12,11 @@ namespace orbelant {
 Shell::Shell(const PlatformServices &platform, SheetAccess &sheets)
     : m_platform(platform)
     , m_sheets(sheets)
-    , m_form1([this] { return new Form1(m_platform, *this, m_sheets); }, m_openWindows)
+    , m_form1([this] { return makeForm1(); }, m_openWindows)
     , m_form2([this] { return new Form2(m_platform.messages, *this); }, m_openWindows)
     , m_about([this] { return new frmAbout(m_platform, sysinfo::makeSystemRegistry()); }, m_openWindows)
-    , m_endOrder{&m_form2, &m_about, &m_form1}
+    , m_chart([this] { return makeChart(); }, m_openWindows)
+    , m_endOrder{&m_form2, &m_about, &m_chart, &m_form1}
 {
     connect(&m_openWindows, &OpenWindows::lastWindowClosed, this, &Shell::lastWindowClosed);
 }
@@ -68,6 +71,39 @@ Form2 &Shell::form2()
 frmAbout &Shell::about()
 {
     return m_about.get();
+}
+
+void Shell::showChart()
+{
+    m_chart.show();
+}
+
+bool Shell::chartExists() const
+{
+    return m_chart.exists();
+}
+
+frmChart &Shell::chart()
+{
+    return m_chart.get();
+}
+
+// The chart follows whichever main window there is: the one open when the chart opens, or
+// one made later.
+Form1 *Shell::makeForm1()
+{
+    auto *form = new Form1(m_platform, *this, m_sheets);
+    if (m_chart.exists())
+        m_chart.get().follow(&form->Data1());
+    return form;
+}
+
+frmChart *Shell::makeChart()
+{
+    auto *chart = new frmChart(m_platform);
+    if (m_form1.exists())
+        chart->follow(&m_form1.get().Data1());
+    return chart;
 }
 
 bool Shell::endProgram()

@@ -12,6 +12,7 @@ namespace orbelant {
 
 class Form1;
 class frmAbout;
+class frmChart;
 class SheetAccess;
 
 class Shell final : public QObject, public WindowRequests, public SearchDialogShell {
@@ -33,9 +34,13 @@ public:
     void showFrmAbout() override;
     bool form2Exists() const;
     bool frmAboutExists() const;
+    // The chart window, shown modeless, one instance, following the main window's record source.
+    void showChart() override;
+    bool chartExists() const;
     // The instances, created and loaded when there is none; not shown.
     Form2 &form2();
     frmAbout &about();
+    frmChart &chart();
 
     // Unloads every open window. False when one of them refused to close.
     bool endProgram() override;
@@ -46,12 +51,16 @@ signals:
     void lastWindowClosed();
 
 private:
+    Form1 *makeForm1();
+    frmChart *makeChart();
+
     PlatformServices m_platform;
     SheetAccess &m_sheets;
     OpenWindows m_openWindows;
     WindowInstance<Form1> m_form1;
     WindowInstance<Form2> m_form2;
     WindowInstance<frmAbout> m_about;
+    WindowInstance<frmChart> m_chart;
     // The order in which ending the program unloads the windows.
     std::vector<WindowSlot *> m_endOrder;
 };

@@ -2,8 +2,9 @@
 # Builds the benchmarks in Release, makes two 65,000-row workbooks (long notes; a short
 # text of its own in every cell) and measures the engine against FreeXL on each, inside
 # one process and as whole processes (the workbook tool's `find` against FreeXL reading
-# every cell), then the program's start-up with the sample workbook and with the large
-# one. Prints the tables; nothing is asserted.
+# every cell), the tool's chart of the sample as PDF against LibreOffice converting the
+# sample to PDF, then the program's start-up and the chart window with the sample workbook
+# and with the large one. Prints the tables; nothing is asserted.
 #
 #   bench/run.sh [BUILD_FOLDER]        (default: build-benchmarks next to bench/)
 #
@@ -20,7 +21,7 @@ repetitions=${REPETITIONS:-7}
 startups=${STARTUPS:-5}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j2 --target bench_workbook bench_engine startup_probe orbelant orbelant-xls >/dev/null
+cmake --build "$build" -j2 --target bench_workbook bench_engine startup_probe chart_probe orbelant orbelant-xls >/dev/null
 have_freexl=no
 if cmake --build "$build" -j2 --target bench_freexl >/dev/null 2>&1; then
     have_freexl=yes
@@ -123,6 +124,25 @@ if [ "$have_freexl" = yes ]; then
     echo
 fi
 
+# ---- The chart as a file: the tool against LibreOffice ----------------------------------
+# Whole processes, medians of $repetitions: `orbelant-xls chart` writing the sample's chart as
+# PDF, and LibreOffice (soffice, when installed) converting the sample workbook to PDF, each
+# into a folder of its own. LibreOffice's first run, which makes its profile, is not counted.
+sample=$root/sample/зендра.xls
+echo "The sample as PDF, whole processes, medians of $repetitions"
+printf "%-34s %10s %10s   %s\n" "command" "ms" "MiB" "target"
+set -- $(whole "$bin/orbelant-xls" chart "$sample" Лист1 "$work/chart.pdf")
+awk -v ms="$1" -v kib="$2" 'BEGIN { printf "%-34s %10.1f %10.1f   <= 300 ms: %s\n", "orbelant-xls chart … chart.pdf", ms, kib / 1024, (ms <= 300 ? "да" : "НЕТ") }'
+if command -v soffice >/dev/null; then
+    office="soffice -env:UserInstallation=file://$work/office-profile --headless --convert-to pdf --outdir $work/office"
+    $office "$sample" >/dev/null 2>&1 || true
+    set -- $(whole $office "$sample")
+    awk -v ms="$1" -v kib="$2" 'BEGIN { printf "%-34s %10.1f %10.1f   (yardstick)\n", "soffice --convert-to pdf", ms, kib / 1024 }'
+else
+    echo "LibreOffice missing (Debian: libreoffice-calc-nogui): its line is left out."
+fi
+echo
+
 # ---- Start-up of the program ---------------------------------------------------------
 if ! command -v Xvfb >/dev/null; then
     echo "Xvfb missing (Debian: xvfb): start-up not measured."
@@ -169,3 +189,25 @@ echo "Start-up to the first row shown (ms from process start; $startups runs, th
 printf "%-14s %8s %11s %21s %10s %11s\n" "workbook" "records" "first run" "min / median others" "peak MiB" "real MiB"
 startup sample "$root/sample/зендра.xls"
 startup 65000 "$workbook"
+
+# ---- The chart window ------------------------------------------------------------------
+# From the main window's menu command to the chart's first painted frame (the median of 7
+# openings in one process, and the first), and the repaint after scrolling a page.
+chart_window() {
+    label=$1 source=$2
+    folder=$work/chart-$label
+    mkdir -p "$folder"
+    cp "$source" "$folder/зендра.xls"
+    (cd "$folder" && DISPLAY=:97 QT_QPA_PLATFORM=xcb "$bin/chart_probe" >"$folder/probe")
+    awk -v label="$label" -v limit="$3" '
+        { value[$1] = $2 }
+        END {
+            printf "%-14s %8d %10.1f %11.1f %-10s %12.2f %8d\n", label, value["records"], value["open_first_ms"],
+                   value["open_median_ms"], "(<= " limit ")", value["scroll_median_ms"], value["rows_painted"]
+        }' "$folder/probe"
+}
+echo
+echo "The chart window: menu command to first painted frame (ms), and a scrolled page repainted"
+printf "%-14s %8s %10s %11s %-10s %12s %8s\n" "workbook" "records" "first" "median" "target" "scroll ms" "rows"
+chart_window sample "$root/sample/зендра.xls" 100
+chart_window 65000 "$workbook" 1000

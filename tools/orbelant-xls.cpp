@@ -4,6 +4,7 @@
 //   orbelant-xls dump WORKBOOK [SHEET]
 //   orbelant-xls find WORKBOOK SHEET CRITERION
 //   orbelant-xls set WORKBOOK SHEET RECORD COLUMN TEXT
+//   orbelant-xls chart WORKBOOK SHEET FILE.pdf|svg|png
 //
 // Exit status: 0 success, 1 `find` found nothing, 2 any error (message on standard error).
 
@@ -15,6 +16,13 @@
 #include <QFile>
 #include <QStringList>
 #include <cstdio>
+
+#ifdef ORBELANT_XLS_CHART
+#include "chartexport.h"
+#include "chartlayout.h"
+
+#include <QGuiApplication>
+#endif
 
 using namespace orbelant;
 
@@ -41,11 +49,15 @@ int failWith(const QString &message)
 
 int usage()
 {
-    return failWith(QStringLiteral(
+    QString text = QStringLiteral(
         "Использование:\n"
         "  orbelant-xls dump КНИГА [ЛИСТ]\n"
         "  orbelant-xls find КНИГА ЛИСТ УСЛОВИЕ\n"
-        "  orbelant-xls set КНИГА ЛИСТ НОМЕР_ЗАПИСИ СТОЛБЕЦ ТЕКСТ"));
+        "  orbelant-xls set КНИГА ЛИСТ НОМЕР_ЗАПИСИ СТОЛБЕЦ ТЕКСТ");
+#ifdef ORBELANT_XLS_CHART
+    text += QStringLiteral("\n  orbelant-xls chart КНИГА ЛИСТ ФАЙЛ.pdf|svg|png");
+#endif
+    return failWith(text);
 }
 
 // Tabs and line breaks inside values would break the line format: escape them.
@@ -118,6 +130,28 @@ int set(const QString &path, const QString &sheet, const QString &recordText, co
     return ExitOk;
 }
 
+#ifdef ORBELANT_XLS_CHART
+// The chart window's picture of the sheet, written to a file; the workbook is only read.
+int chart(int argc, char *argv[])
+{
+#ifdef ORBELANT_HEADLESS_PLATFORM
+    // Drawn without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", ORBELANT_HEADLESS_PLATFORM);
+#endif
+    // Qt's own notes (in English, about the session) are not for the user: failures are told below.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QGuiApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() != 4)
+        return usage();
+    const auto table = readSheet(args[1], args[2]);
+    if (!table)
+        return failWith(table.error().message);
+    const auto written = exportChart(ChartLayout(*table), args[3]);
+    return written ? ExitOk : failWith(written.error());
+}
+#endif
 
 // The arguments as given: Qt's decoding drops a byte order mark at the start of one,
 // which a text to be stored may well hold.
@@ -134,6 +168,10 @@ QStringList argumentsAsGiven(const QCoreApplication &app, int argc, char *argv[]
 
 int main(int argc, char *argv[])
 {
+#ifdef ORBELANT_XLS_CHART
+    if (argc > 1 && QByteArrayView(argv[1]) == "chart")
+        return chart(argc, argv);
+#endif
     QCoreApplication app(argc, argv);
     const QStringList args = argumentsAsGiven(app, argc, argv);
     if (args.size() >= 2 && args.size() <= 3 && args[0] == QLatin1String("dump"))

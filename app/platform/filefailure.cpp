@@ -13,7 +13,7 @@ namespace {
 // The reason the system names itself comes first (the engine's words for errno, or on
 // Windows for the last error of the failed call, as Qt's file engine leaves it); the others
 // are found by looking at the file and its disk.
-QString reasonFor(const QFile &file, int systemError, qint64 bytesNeeded)
+QString reasonFor(const QFileDevice &file, int systemError, qint64 bytesNeeded)
 {
     const QFileInfo info(file.fileName());
     if (info.isDir())
@@ -41,7 +41,7 @@ FileFailure::FileFailure(QString path, QString reason)
 {
 }
 
-FileFailure FileFailure::capture(const QFile &file, qint64 bytesNeeded)
+FileFailure FileFailure::capture(const QFileDevice &file, qint64 bytesNeeded)
 {
     const int systemError = lastSystemError();
     return FileFailure(QDir::toNativeSeparators(QFileInfo(file.fileName()).absoluteFilePath()),

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-class QFile;
+class QFileDevice;
 
 namespace orbelant {
 
@@ -11,7 +11,7 @@ class FileFailure {
 public:
     // To be called right after the failing call on `file`, while the system's error code
     // is still the one of that call. `bytesNeeded` is what was to be written.
-    static FileFailure capture(const QFile &file, qint64 bytesNeeded);
+    static FileFailure capture(const QFileDevice &file, qint64 bytesNeeded);
 
     // The file's full path, for the message.
     const QString &path() const { return m_path; }

@@ -47,15 +47,31 @@ bool QtMessageBox::ask(const QString &text, const QString &caption)
 
 ServiceResult DefaultPrinter::print(QWidget &clientArea)
 {
+    return printOnDefault(QStringLiteral("Форма не напечатана."),
+                          [&](QPrinter &printer) { return printClientArea(clientArea, printer); });
+}
+
+ServiceResult DefaultPrinter::printPages(const QString &documentName, const QString &notPrinted,
+                                         const PageDrawing &draw)
+{
+    return printOnDefault(notPrinted, [&](QPrinter &printer) {
+        printer.setDocName(documentName);
+        return printDrawing(printer, notPrinted, draw);
+    });
+}
+
+ServiceResult DefaultPrinter::printOnDefault(const QString &notPrinted,
+                                             const std::function<ServiceResult(QPrinter &)> &job)
+{
     const QPrinterInfo defaultPrinter = QPrinterInfo::defaultPrinter();
     if (defaultPrinter.isNull())
-        return std::unexpected(QStringLiteral("Принтер по умолчанию не установлен. Форма не напечатана."));
+        return std::unexpected(QStringLiteral("Принтер по умолчанию не установлен. ") + notPrinted);
     QPrinter printer(defaultPrinter, QPrinter::HighResolution);
-    if (const ServiceResult printed = printClientArea(clientArea, printer); !printed)
+    if (const ServiceResult printed = job(printer); !printed)
         return printed;
     if (const QString refusal = spoolerRefusal(); !refusal.isEmpty()) {
-        return std::unexpected(QStringLiteral("Принтер «%1» отказался принять задание (%2). Форма не напечатана.")
-                                   .arg(printer.printerName(), refusal));
+        return std::unexpected(QStringLiteral("Принтер «%1» отказался принять задание (%2). ")
+                                   .arg(printer.printerName(), refusal) + notPrinted);
     }
     return {};
 }

@@ -4,6 +4,8 @@
 #include "services.h"
 #include "windows1251.h"
 
+class QPrinter;
+
 namespace orbelant {
 
 class QtMessageBox final : public MessageBoxService {
@@ -20,6 +22,11 @@ private:
 class DefaultPrinter final : public WindowPrinter {
 public:
     ServiceResult print(QWidget &clientArea) override;
+    ServiceResult printPages(const QString &documentName, const QString &notPrinted, const PageDrawing &draw) override;
+
+private:
+    // Runs `job` on the default printer and checks that the spooler took it.
+    ServiceResult printOnDefault(const QString &notPrinted, const std::function<ServiceResult(QPrinter &)> &job);
 };
 
 class AppendingTextFile final : public TextFileService {

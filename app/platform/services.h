@@ -7,7 +7,10 @@
 #include <QString>
 #include <QStringList>
 #include <expected>
+#include <functional>
 
+class QPagedPaintDevice;
+class QPainter;
 class QWidget;
 
 namespace orbelant {
@@ -33,6 +36,14 @@ public:
     // The image of `clientArea` as one page on the default printer, at the size it has on
     // a 96 dpi screen, at the top left of the printable area; the job is ended.
     virtual ServiceResult print(QWidget &clientArea) = 0;
+
+    // Draws pages with the painter it is given, each page after the first begun with
+    // newPage() on the device.
+    using PageDrawing = std::function<void(QPainter &painter, QPagedPaintDevice &pages)>;
+    // A document of pages on the default printer, the job ended. Every failure's sentence
+    // ends with `notPrinted` ("Шкала не напечатана.").
+    virtual ServiceResult printPages(const QString &documentName, const QString &notPrinted,
+                                     const PageDrawing &draw) = 0;
 };
 
 // Converts texts to and from the system's 8-bit code page.
@@ -76,6 +87,7 @@ public:
     virtual ~WindowRequests() = default;
     virtual void showForm2() = 0;    // the age search dialog
     virtual void showFrmAbout() = 0; // the About box
+    virtual void showChart() = 0;    // the chart window
 };
 
 // Decimal digits, a minus sign when negative, no leading space.

@@ -41,19 +41,26 @@ ServiceResult printClientArea(QWidget &clientArea, QPrinter &printer)
     // No margins of our own: the picture starts at the top left of what the printer can
     // print (margins below the printer's minimum are raised to it).
     printer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Point);
+    return printDrawing(printer, QStringLiteral("Форма не напечатана."), [&](QPainter &painter, QPagedPaintDevice &) {
+        // The painter's origin is the top left of the printable area, in printer pixels.
+        const qreal scale = pageScale(clientArea, printer, painter.viewport());
+        painter.scale(scale, scale);
+        clientArea.render(&painter, QPoint(0, 0), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    });
+}
+
+ServiceResult printDrawing(QPrinter &printer, const QString &notPrinted, const WindowPrinter::PageDrawing &draw)
+{
     QPainter painter;
     if (!painter.begin(&printer)) {
         return std::unexpected(
-            QStringLiteral("Принтер «%1» не принял задание. Форма не напечатана.").arg(printerName(printer)));
+            QStringLiteral("Принтер «%1» не принял задание. ").arg(printerName(printer)) + notPrinted);
     }
-    // The painter's origin is the top left of the printable area, in printer pixels.
-    const qreal scale = pageScale(clientArea, printer, painter.viewport());
-    painter.scale(scale, scale);
-    clientArea.render(&painter, QPoint(0, 0), QRegion(), QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    draw(painter, printer);
     const bool ended = painter.end();
     if (!ended || printer.printerState() == QPrinter::Error) {
         return std::unexpected(
-            QStringLiteral("Печать на принтере «%1» не удалась. Форма не напечатана.").arg(printerName(printer)));
+            QStringLiteral("Печать на принтере «%1» не удалась. ").arg(printerName(printer)) + notPrinted);
     }
     return {};
 }

@@ -17,4 +17,8 @@ inline constexpr int designPixelsPerInch = 96;
 // sentence naming the printer.
 ServiceResult printClientArea(QWidget &clientArea, QPrinter &printer);
 
+// Begins a job on `printer`, lets `draw` draw its pages and ends the job. A printer that
+// refuses or fails gives a Russian sentence naming the printer, ended by `notPrinted`.
+ServiceResult printDrawing(QPrinter &printer, const QString &notPrinted, const WindowPrinter::PageDrawing &draw);
+
 } // namespace orbelant

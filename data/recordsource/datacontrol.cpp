@@ -75,6 +75,7 @@ bool DataControl::Refresh()
     m_table = m_open ? std::move(*read) : SheetTable{};
     m_current = m_table.recordCount() > 0 ? 0 : -1;
     showCurrentRecord();
+    emit tableChanged();
     emit currentRecordChanged(m_current);
     if (!m_open) {
         m_messages->show(read.error().message, MessageBoxService::Icon::Critical);
@@ -172,6 +173,7 @@ bool DataControl::leaveCurrentRecord(WhenRefused whenRefused, const QString &dro
     if (static_cast<qsizetype>(stored->size()) == m_table.columnCount()) {
         for (qsizetype column = 0; column < m_table.columnCount(); ++column)
             m_table.setCell(m_current, column, (*stored)[static_cast<size_t>(column)]);
+        emit tableChanged();
     }
     for (BoundField &field : m_fields)
         field.markStored();

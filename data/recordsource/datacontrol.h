@@ -89,6 +89,8 @@ public:
 
 signals:
     void currentRecordChanged(qsizetype record);
+    // The rows changed: the workbook was read again, or edits were stored into it.
+    void tableChanged();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -5,6 +5,10 @@ the sample:
   that reaches the workbook when the row is left, the window printed through a private CUPS;
 - the age search: the dialog opened with its button, 140 typed (no interval of the sample starts
   at 140), the question answered Да, and the main window showing the Berriasian that contains 140;
+- the chart: opened from the menu on the row the search found, its mark following the navigation
+  bar, a click on a stage storing the main window's typing and showing that stage's row, the
+  stored name in the chart, the chart saved as PDF, SVG and PNG (read back with pdftotext, an XML
+  parser and the PNG's pixels) and printed over several pages;
 - the About box: opened with the main window's button, "System Info..." starting the viewer
   found on PATH (a stand-in that leaves a note), and the program running on after the main
   window's Выход until the box is closed too.
@@ -19,6 +23,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
 import pyatspi
@@ -30,6 +35,8 @@ CLIENT_AREA = (407, 602)  # pixels below the menu bar; 96 of them to the inch on
 DOTS_PER_INCH = 300       # what the printed page is looked at with
 QUEUE = "OrbelantE2E"
 SEARCH = "Абсолютный возраст"
+CHART = "Геохронологическая шкала"
+BERRIASIAN = "8CCD60"  # the Berriasian's colour on the International Chronostratigraphic Chart
 ABOUT = "About Орбелант"
 
 
@@ -112,6 +119,7 @@ class WindowsTest(unittest.TestCase):
             program.wait_for_row(rows[0], "the first row again")
             e2e.poll(lambda: e2e.read_sheet(workbook)[2][stage] == (xlrd.XL_CELL_TEXT, typed), e2e.STEP_TIMEOUT,
                      lambda: "the typing is not in the workbook after the row was left")
+            rows[1]["Ярус"] = typed
             if self.cups:
                 self.print_window(program)
 
@@ -126,8 +134,11 @@ class WindowsTest(unittest.TestCase):
             defaults = pyatspi.findAllDescendants(question, lambda node: node.getState().contains(pyatspi.STATE_IS_DEFAULT))
             self.assertEqual([button.name for button in defaults], ["Нет"])
             program.answer_alert("Да")
-            program.wait_for_row(next(row for row in rows if row["Ярус"] == "Берриасский"), "the Berriasian after Да")
+            berriasian = next(number for number, row in enumerate(rows) if row["Ярус"] == "Берриасский")
+            program.wait_for_row(rows[berriasian], "the Berriasian after Да")
             e2e.poll(lambda: program.top_level(SEARCH) is None, e2e.STEP_TIMEOUT, lambda: "the dialog stays")
+
+            self.chart_in_step(program, workbook, rows, stage, berriasian)
 
             # The About box.
             program.press("О программе")
@@ -163,6 +174,58 @@ class WindowsTest(unittest.TestCase):
                 self.assertEqual(program.process.wait(15), 0)
             self.assertEqual(e2e.read_sheet(workbook)[1][stage], (xlrd.XL_CELL_TEXT, "Stage %s" % number.name))
             self.assertFalse(lock.exists(), "the lock file stays after %s" % number.name)
+
+    def chart_in_step(self, program, workbook, rows, stage, current):
+        program.click("Действие", pyatspi.ROLE_MENU_ITEM)
+        program.click("Показать шкалу", pyatspi.ROLE_MENU_ITEM)
+        window = e2e.poll(lambda: program.top_level(CHART), e2e.STEP_TIMEOUT, lambda: "no chart window")
+        chart = program.find(CHART, pyatspi.ROLE_CHART, window)
+        ages = range(chart.childCount - len(rows), chart.childCount)  # the last column's cells, a row each
+
+        def marks(row):
+            return [chart[age].name for age in ages if chart[age].getState().contains(pyatspi.STATE_SELECTED)] == [
+                rows[row]["Возраст"]]
+
+        e2e.poll(lambda: marks(current), e2e.STEP_TIMEOUT, lambda: "the chart does not mark the current row")
+        program.screenshot("e2e-chart-window.png", window)
+        program.press("Следующая запись")
+        e2e.poll(lambda: marks(current + 1), e2e.STEP_TIMEOUT, lambda: "the mark does not follow the navigation bar")
+        # Typing left in the main window is stored before the clicked stage's row is shown.
+        program.find("Ярус", pyatspi.ROLE_TEXT).queryEditableText().setTextContents("Stage (chart)")
+        program.click(rows[current + 3]["Ярус"], pyatspi.ROLE_TABLE_CELL, within=chart)
+        program.wait_for_row(rows[current + 3], "the stage clicked in the chart")
+        e2e.poll(lambda: marks(current + 3), e2e.STEP_TIMEOUT, lambda: "the mark is not on the clicked stage")
+        program.find("Stage (chart)", pyatspi.ROLE_TABLE_CELL, chart)
+        self.assertEqual(e2e.read_sheet(workbook)[current + 2][stage], (xlrd.XL_CELL_TEXT, "Stage (chart)"))
+        rows[current + 1]["Ярус"] = "Stage (chart)"
+
+        stages = {row["Ярус"] for row in rows} - {""}
+        pdf, svg, png = (self.save_chart(program, window, "chart." + kind) for kind in ("pdf", "svg", "png"))
+        text = subprocess.run(["pdftotext", "-layout", str(pdf), "-"], check=True, capture_output=True, text=True).stdout
+        self.assertEqual({stage for stage in stages if stage not in text}, set())
+        texts = {node.text: node for node in ElementTree.parse(svg).iter("{http://www.w3.org/2000/svg}text")}
+        self.assertEqual(stages - set(texts), set())
+        berriasian = texts["Берриасский"]
+        x, y = int(float(berriasian.get("x"))) - 3, int(float(berriasian.get("y"))) - 4  # just left of the name
+        pixel = subprocess.run(["convert", str(png), "-crop", "1x1+%d+%d" % (x, y), "-format", "%[hex:p{0,0}]", "info:"],
+                               check=True, capture_output=True, text=True).stdout
+        self.assertEqual(pixel[:6], BERRIASIAN)
+        if self.cups:  # the queue print_window set up
+            self.cups.output.unlink()
+            program.click("Распечатать", pyatspi.ROLE_MENU_ITEM, within=window)
+            self.assertGreater(len(re.findall(rb"^%%Page: ", self.cups.printed(program).read_bytes(), re.M)), 1)
+        program.click("Закрыть", pyatspi.ROLE_MENU_ITEM, within=window)
+        e2e.poll(lambda: program.top_level(CHART) is None, e2e.STEP_TIMEOUT, lambda: "the chart stays")
+
+    def save_chart(self, program, window, name):
+        """Saves the chart through its file dialog into the scratch folder; gives the file once it is there."""
+        path = self.scratch / name
+        program.click("Сохранить как…", pyatspi.ROLE_MENU_ITEM, within=window)
+        dialog = e2e.poll(lambda: program.top_level("Сохранить шкалу"), e2e.STEP_TIMEOUT, lambda: "no file dialog")
+        program.find("Имя файла:", pyatspi.ROLE_TEXT, dialog).queryEditableText().setTextContents(str(path))
+        program.click("Сохранить", within=dialog)
+        return e2e.poll(lambda: program.top_level("Сохранить шкалу") is None and path.exists() and path, e2e.STEP_TIMEOUT,
+                        lambda: "%s not saved: %s" % (name, program.alerts()))
 
     def print_window(self, program):
         # No printer, and one that refuses jobs: the user is told, nothing is printed.

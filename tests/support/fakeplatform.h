@@ -10,8 +10,11 @@
 #include "realplatform.h"
 #include "sheetaccess.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -60,7 +63,20 @@ private:
 class FakePrinter final : public WindowPrinter {
 public:
     ServiceResult print(QWidget &clientArea) override { printed.append(clientArea.objectName()); return {}; }
+    // The pages go into `pdf`, A4 as a printer's default.
+    ServiceResult printPages(const QString &documentName, const QString &, const PageDrawing &draw) override
+    {
+        QBuffer buffer(&pdf);
+        buffer.open(QIODevice::WriteOnly);
+        QPdfWriter writer(&buffer);
+        QPainter painter(&writer);
+        draw(painter, writer);
+        painter.end();
+        printed.append(documentName);
+        return {};
+    }
     QStringList printed;
+    QByteArray pdf;
 };
 
 struct FakePlatform {

@@ -10,8 +10,9 @@ on an X display of its own (Xvfb) it runs:
     xlrd with every other stream and storage unchanged, and what is not an Excel 97 workbook
     is read or refused with a message, never a crash; a workbook it may not write is refused
     with its cause;
+  - orbelant-xls.exe drawing the sample's chart as PDF, SVG and PNG;
   - Орбелант.exe on a copy of the sample workbook, worked with xdotool's clicks and keys at
-    the places the window's fixed layout gives.
+    the places the window's fixed layout gives, the chart window opened from its menu.
 Screenshots and the program's output are left in WORK_FOLDER.
 """
 
@@ -40,6 +41,8 @@ ABOUT_BUTTON = (199, 36)              # Command5
 CLOSE_BUTTON = (367, 36)              # Command6
 ABOUT_OK = (437, 194)                 # the About box's cmdOK, in its client area
 SYSINFO_BUTTON = (437, 224)           # and its cmdSysInfo
+ACTION_MENU = (25, -10)               # "Действие" on the menu bar, above the client area
+PHANEROZOIC = b"\x9a\xd9\xdd"          # the Phanerozoic's colour on the chart
 VIEWER_KEY = r"HKLM\SOFTWARE\Microsoft\Shared Tools\MSINFO"
 STEP_TIMEOUT = 60.0
 
@@ -106,6 +109,12 @@ def geometry(window):
 
 def click(x, y):
     xdotool("mousemove", "--sync", x, y, "click", 1)
+
+
+def pixels_of(colour, x, y, width, height):
+    shot = subprocess.run(["import", "-silent", "-window", "root", "-crop", "%dx%d+%d+%d" % (width, height, x, y),
+                           "-depth", "8", "rgb:-"], capture_output=True).stdout
+    return sum(1 for at in range(0, len(shot) - 2, 3) if shot[at:at + 3] == colour)
 
 
 def dark_pixels(x, y, width, height):
@@ -199,6 +208,12 @@ class WorkbookTool(unittest.TestCase):
                 self.assertIn("зендра.xls", console_text(result.stderr))
                 self.assertEqual(sorted((entry.name, entry.is_file() and entry.read_bytes()) for entry in folder.iterdir()), before)
 
+    def test_chart_files(self):
+        for kind, start in (("pdf", b"%PDF-"), ("svg", b"<?xml"), ("png", b"\x89PNG")):
+            path = WORK / ("chart." + kind)
+            drawn = wine(BUILD / "bin" / "orbelant-xls.exe", "chart", SOURCE / "sample" / "зендра.xls", "Лист1", path)
+            self.assertEqual(drawn.returncode, 0, console_text(drawn.stderr))
+            self.assertTrue(path.read_bytes().startswith(start), kind)
 
 
 class Program(unittest.TestCase):
@@ -254,6 +269,17 @@ class Program(unittest.TestCase):
         click(*self.at(NEXT_RECORD))
         poll(lambda: self.stored_stage() == "Stage typed under Wine",
              lambda: "record 1 holds %r in Ярус" % self.stored_stage())
+
+        # The chart from the menu (its fifth item), in the chart's colours; Alt+F4 closes it.
+        click(*self.at(ACTION_MENU))
+        xdotool("key", "--delay", 100, "Down", "Down", "Down", "Down", "Down", "Return")
+        chart = poll(lambda: windows_named("Геохронологическая шкала"), lambda: "no chart window")[0]
+        chart_x, chart_y, chart_width, chart_height = geometry(chart)
+        poll(lambda: pixels_of(PHANEROZOIC, chart_x, chart_y, chart_width, chart_height) > 1000,
+             lambda: "no Phanerozoic on the chart")
+        self.screenshot("wine-chart-window.png")
+        xdotool("key", "alt+F4")
+        poll(lambda: not windows_named("Геохронологическая шкала"), lambda: "the chart window stays")
 
         # Wine's registry names no viewer: the launcher says so in a box of the program's title.
         click(*self.at(ABOUT_BUTTON))

@@ -113,6 +113,7 @@ void Form1::connectCommands()
     connect(ui->Command6, &QPushButton::clicked, this, &Form1::Command6_Click);
     connect(ui->avtor, &QAction::triggered, this, &Form1::avtor_Click);
     connect(ui->Command5, &QPushButton::clicked, this, &Form1::Command5_Click);
+    connect(ui->chart, &QAction::triggered, this, &Form1::chart_Click);
 }
 
 ShownRow Form1::shownRow() const
@@ -194,6 +195,12 @@ void Form1::avtor_Click()
 void Form1::Command5_Click()
 {
     m_windows.showFrmAbout();
+}
+
+// The chart window, in step with this window's record source; a menu item only.
+void Form1::chart_Click()
+{
+    m_windows.showChart();
 }
 
 } // namespace orbelant

@@ -56,6 +56,7 @@ private:
     void Command6_Click();
     void avtor_Click();
     void Command5_Click();
+    void chart_Click();
 
     std::unique_ptr<Ui::Form1> ui;
     PlatformServices m_platform;
