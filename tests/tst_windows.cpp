@@ -205,8 +205,8 @@ private slots:
         QTest::newRow("a text") << cretaceous << "'сто'" << -1 << notFound("'сто'");
         QTest::newRow("no number in the sheet") << QList<QStringList>{stage("около 140", "А"), stage("", "Б")} << "140"
                                                 << -1 << notFound("140");
-        QTest::newRow("eonothem") << precambrian << "4100" << 1 << offer("4100", "хадейская эонотема (4567–4031 млн. лет)");
-        QTest::newRow("system") << precambrian << "600" << 3 << offer("600", "эдиакарская система (635–300 млн. лет)");
+        QTest::newRow("eonothem") << precambrian << "4100" << 1 << offer("4100", "хадейскую эонотему (4567–4031 млн. лет)");
+        QTest::newRow("system") << precambrian << "600" << 3 << offer("600", "эдиакарскую систему (635–300 млн. лет)");
         QTest::newRow("no unit named") << precambrian << "100" << 0 << offer("100", "интервал 300–0,0117 млн. лет");
         QTest::newRow("a noun; the present") << precambrian << "0" << 4 << offer("0", "отдел голоцен (0,0117–0 млн. лет)");
         QTest::newRow("older than the scale")
@@ -229,6 +229,35 @@ private slots:
                 swapped.append({row[5], row[0]});
             QCOMPARE(search.notFoundMessage(search.placeOnScale(makeTable(swapped, {"Ярус", "Возраст"}))), message);
         }
+    }
+
+    // The unit after «приходится на» stands in the accusative: a feminine rank's noun and
+    // its adjectives change, a masculine rank's phrase stays.
+    void unitInQuestion_data()
+    {
+        QTest::addColumn<QString>("rank");
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("ярус, -ий") << "Ярус" << "Берриасский" << "берриасский ярус";
+        QTest::newRow("ярус, -ой, with its noun") << "Ярус" << "Второй ярус" << "второй ярус";
+        QTest::newRow("отдел, -ый") << "Отдел" << "Первый" << "первый отдел";
+        QTest::newRow("отдел, a noun") << "Отдел" << "Голоцен" << "отдел голоцен";
+        QTest::newRow("система, -ая") << "Система" << "Эдиакарская" << "эдиакарскую систему";
+        QTest::newRow("система, with its noun") << "Система" << "Пермская система" << "пермскую систему";
+        QTest::newRow("система, a noun") << "Система" << "Неоген" << "систему неоген";
+        QTest::newRow("эратема, -ая") << "Эратема" << "Неоархейская" << "неоархейскую эратему";
+        QTest::newRow("эратема, -яя, capitals") << "Эратема" << "Поздняя ЭРАТЕМА" << "позднюю ЭРАТЕМУ";
+        QTest::newRow("эонотема, -ая") << "Эонотема" << "Хадейская" << "хадейскую эонотему";
+        QTest::newRow("эонотема, -яя") << "Эонотема" << "Древняя" << "древнюю эонотему";
+    }
+    void unitInQuestion()
+    {
+        QFETCH(QString, rank);
+        QFETCH(QString, cell);
+        QFETCH(QString, unit);
+        const AgeSearch search(QStringLiteral("50"));
+        const QString message = search.notFoundMessage(search.placeOnScale(makeTable({{"100", cell}}, {"Возраст", rank})));
+        QCOMPARE(message, offer("50", unit + " (100–0 млн. лет)"));
     }
 
     void search_data()

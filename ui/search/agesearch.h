@@ -20,7 +20,8 @@ struct AgePlace {
     Kind kind = Kind::Unknown;
     double age = 0;        // the typed number
     qsizetype record = -1; // Within: the row of the interval
-    QString unitName;      // Within: "берриасский ярус"; empty when the row names no unit
+    QString unitName;      // Within: in the accusative, "берриасский ярус", "эдиакарскую
+                           // систему"; empty when the row names no unit
     double base = 0;       // Within: the row's age; OlderThanScale: the oldest age
     double top = 0;        // Within: the next younger age, 0 for the youngest row
 };
