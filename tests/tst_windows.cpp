@@ -211,7 +211,7 @@ private slots:
         QTest::newRow("a noun; the present") << precambrian << "0" << 4 << offer("0", "отдел голоцен (0,0117–0 млн. лет)");
         QTest::newRow("older than the scale")
             << precambrian << "4600" << -1
-            << notFound("4600") + "\nВозраст 4600 млн. лет старше самого древнего интервала шкалы, 4567 млн. лет.";
+            << notFound("4600") + "\nВозраст 4600 млн. лет больше, чем у самой древней границы шкалы (4567 млн. лет).";
     }
     void placeOnScale()
     {

@@ -165,7 +165,7 @@ QString AgeSearch::notFoundMessage(const AgePlace &place) const
         break;
     }
     case AgePlace::Kind::OlderThanScale:
-        message += QStringLiteral("\nВозраст %1 млн. лет старше самого древнего интервала шкалы, %2 млн. лет.")
+        message += QStringLiteral("\nВозраст %1 млн. лет больше, чем у самой древней границы шкалы (%2 млн. лет).")
                        .arg(age, formatNumber(place.base));
         break;
     }
