@@ -269,8 +269,15 @@ private slots:
         QTest::newRow("the first of two rows") << "140" << false << qsizetype(1) << "";
         QTest::newRow("the interval offered, Нет") << "141" << false << qsizetype(5) << offer("141", "берриасский ярус (145–140 млн. лет)");
         QTest::newRow("nothing to offer") << "-5" << true << qsizetype(5) << notFound("-5");
-        QTest::newRow("no number") << "сто сорок" << true << qsizetype(5) << "Неверное условие поиска";
+        QTest::newRow("no number") << "сто сорок" << true << qsizetype(5)
+                                   << "Возраст вводится числом в млн. лет, например 140 или 2,58.";
     }
+    // A number that the engine refuses is told in the engine's words.
+    void refusalOfANumber()
+    {
+        QCOMPARE(AgeSearch(QStringLiteral("1,5")).refusalMessage(QStringLiteral("Нет столбца.")), QStringLiteral("Нет столбца."));
+    }
+
     // The dialog closes when the main window shows a row; otherwise it stays with the text.
     // Every search starts from the first row, in a fresh dialog.
     void search()
@@ -292,7 +299,7 @@ private slots:
             const Box &box = messages().boxes[0];
             QVERIFY2(box.text.startsWith(message), qPrintable(box.text));
             QCOMPARE(box.question, message.endsWith('?'));
-            QCOMPARE(box.icon == MessageBoxService::Icon::Critical, message.startsWith("Неверное"));
+            QCOMPARE(box.icon == MessageBoxService::Icon::Critical, !message.startsWith("Интервал"));
         }
         if (closed) { // the next search in a fresh dialog
             run("Command1");

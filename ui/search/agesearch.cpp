@@ -172,4 +172,11 @@ QString AgeSearch::notFoundMessage(const AgePlace &place) const
     return message;
 }
 
+QString AgeSearch::refusalMessage(const QString &refusal) const
+{
+    if (parseNumberText(m_typedAge))
+        return refusal;
+    return QStringLiteral("Возраст вводится числом в млн. лет, например 140 или 2,58.");
+}
+
 } // namespace orbelant

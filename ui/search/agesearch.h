@@ -48,6 +48,10 @@ public:
     // fields write numbers, any other text as typed.
     QString notFoundMessage(const AgePlace &place) const;
 
+    // What the dialog says when the engine refuses the criterion: for a text that is not a
+    // number, how an age is typed; otherwise the engine's own `refusal`.
+    QString refusalMessage(const QString &refusal) const;
+
 private:
     QString m_typedAge;
 };
