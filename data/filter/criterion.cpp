@@ -81,7 +81,7 @@ private:
     std::unexpected<Error> tooDeep(const Token &token) const
     {
         return m_error(QStringLiteral("в позиции %1 скобки и NOT вложены глубже %2 уровней")
-                           .arg(position(token), QString::number(MaxNesting)));
+                           .arg(position(token), formatCount(MaxNesting)));
     }
 
     Result<Expression> any() { return chain(Token::Kind::Or, Expression::Kind::Any); }
@@ -314,7 +314,7 @@ Criterion::~Criterion() = default;
 Result<Criterion> Criterion::parse(const QString &text, const SheetTable &table)
 {
     if (text.size() > MaxCriterionLength)
-        return CriterionError(text)(QStringLiteral("условие длиннее %1 знаков").arg(QStringLiteral("10 000")));
+        return CriterionError(text)(QStringLiteral("условие длиннее %1 знаков").arg(formatCount(MaxCriterionLength)));
     auto tokens = tokenize(text);
     if (!tokens)
         return std::unexpected(tokens.error());

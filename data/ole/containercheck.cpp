@@ -1,5 +1,6 @@
 #include "containercheck.h"
 #include "../bytereader.h"
+#include "../numbertext.h"
 
 #include <QList>
 
@@ -176,7 +177,7 @@ private:
                 return fail(ErrorCode::Damaged, damagedDetail(m_displayName, QStringLiteral("каталог контейнера слишком глубок")));
             if (++visited > MaxDirectoryEntries)
                 return fail(ErrorCode::TooLarge, QStringLiteral("в файле «%1» больше %2 элементов контейнера")
-                                                     .arg(m_displayName).arg(MaxDirectoryEntries));
+                                                     .arg(m_displayName, formatCount(MaxDirectoryEntries)));
             const QByteArray entryBytes = entry(link.index);
             ByteReader reader(entryBytes);
             reader.skip(EntryTypeOffset);

@@ -4,6 +4,7 @@
 
 #include "containercopy.h"
 #include "containercheck.h"
+#include "../numbertext.h"
 
 #include <windows.h>
 #include <ole2.h>
@@ -129,7 +130,7 @@ Result<QByteArray> readStream(IStorage *storage, const Element &element, qint64 
         ULONG read = 0;
         if (FAILED(stream->Read(bytes.data() + done, chunk, &read)) || read != chunk)
             return fail(ErrorCode::Damaged, damagedDetail(displayName, QStringLiteral("поток «%1» обрывается на байте %2")
-                                                                           .arg(streamName).arg(done)));
+                                                                           .arg(streamName, formatCount(done))));
         done += chunk;
     }
     return bytes;

@@ -151,13 +151,14 @@ AgePlace AgeSearch::placeOnScale(const SheetTable &table) const
 
 QString AgeSearch::notFoundMessage(const AgePlace &place) const
 {
-    const QString age = place.kind == AgePlace::Kind::Unknown ? m_typedAge : formatNumber(place.age);
+    const auto shown = [](double number) { return groupDigits(formatNumber(number)); };
+    const QString age = place.kind == AgePlace::Kind::Unknown ? m_typedAge : shown(place.age);
     QString message = QStringLiteral("Интервал с возрастом %1 млн. лет не найден.").arg(age);
     switch (place.kind) {
     case AgePlace::Kind::Unknown:
         break;
     case AgePlace::Kind::Within: {
-        const QString bounds = formatNumber(place.base) + u'–' + formatNumber(place.top);
+        const QString bounds = shown(place.base) + u'–' + shown(place.top);
         const QString interval = place.unitName.isEmpty()
                                      ? QStringLiteral("интервал %1 млн. лет").arg(bounds)
                                      : QStringLiteral("%1 (%2 млн. лет)").arg(place.unitName, bounds);
@@ -166,7 +167,7 @@ QString AgeSearch::notFoundMessage(const AgePlace &place) const
     }
     case AgePlace::Kind::OlderThanScale:
         message += QStringLiteral("\nВозраст %1 млн. лет больше, чем у самой древней границы шкалы (%2 млн. лет).")
-                       .arg(age, formatNumber(place.base));
+                       .arg(age, shown(place.base));
         break;
     }
     return message;

@@ -45,7 +45,7 @@ public:
 
     // "Интервал с возрастом N млн. лет не найден." and what `place` says about the age:
     // for an interval, the question whether to show it. A placed age is written as the
-    // fields write numbers, any other text as typed.
+    // fields write numbers, with its digits grouped (10 000), any other text as typed.
     QString notFoundMessage(const AgePlace &place) const;
 
     // What the dialog says when the engine refuses the criterion: for a text that is not a
