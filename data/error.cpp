@@ -25,8 +25,8 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::Damaged:
         return QStringLiteral("Книга повреждена: %1.").arg(detail);
     case ErrorCode::DamagedReadOnly:
-        return QStringLiteral("Файл книги «%1» повреждён. Её можно просматривать, но не сохранять: изменения в неё "
-                              "не записываются. Пересохраните книгу в Excel или LibreOffice, чтобы её можно было править.").arg(detail);
+        return QStringLiteral("Файл книги «%1» повреждён: книгу можно просматривать, но изменения в неё не записываются. "
+                              "Чтобы править книгу, пересохраните её в Excel или LibreOffice.").arg(detail);
     case ErrorCode::TooLarge:
         return QStringLiteral("Книга слишком велика: %1.").arg(detail);
     case ErrorCode::BadCriterion:
