@@ -33,13 +33,13 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
         // detail: «the criterion»: what is wrong with it
         return QStringLiteral("Неверное условие поиска %1.").arg(detail);
     case ErrorCode::UnknownColumn:
-        return QStringLiteral("В листе нет столбца «%1».").arg(detail);
+        return QStringLiteral("На листе нет столбца «%1».").arg(detail);
     case ErrorCode::NotANumber:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
     case ErrorCode::TextTooLong:
         return QStringLiteral("Текст в столбце «%1» длиннее 32 767 знаков. Книга не изменена.").arg(detail);
     case ErrorCode::NoSuchRecord:
-        return QStringLiteral("В листе нет записи %1.").arg(detail);
+        return QStringLiteral("На листе нет записи %1.").arg(detail);
     case ErrorCode::ChangedOnDisk:
         return QStringLiteral("Книгу «%1» изменила другая программа. Изменения не сохранены; обновите данные и повторите ввод.").arg(detail);
     case ErrorCode::CannotEdit:

@@ -181,7 +181,7 @@ private:
         case Token::Kind::BareWord: {
             read.column = columnNamed(token.text);
             if (read.column < 0) {
-                QString problem = QStringLiteral("в листе нет столбца «%1»").arg(excerpt(token.text, QuotedTokenLength));
+                QString problem = QStringLiteral("на листе нет столбца «%1»").arg(excerpt(token.text, QuotedTokenLength));
                 if (token.kind == Token::Kind::BareWord && afterComparison)
                     problem += QStringLiteral(" (текст для сравнения берите в кавычки: '%1')").arg(excerpt(token.text, QuotedTokenLength));
                 return m_error(problem);
