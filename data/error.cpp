@@ -37,7 +37,7 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::NotANumber:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
     case ErrorCode::TextTooLong:
-        return QStringLiteral("Текст в столбце «%1» длиннее 32 767 знаков. Книга не изменена.").arg(detail);
+        return QStringLiteral("Текст в поле «%1» длиннее 32 767 знаков. Книга не изменена.").arg(detail);
     case ErrorCode::NoSuchRecord:
         return QStringLiteral("На листе нет записи %1.").arg(detail);
     case ErrorCode::ChangedOnDisk:
