@@ -219,7 +219,7 @@ private:
 
 QString damagedDetail(const QString &displayName, const QString &what)
 {
-    return QStringLiteral("файл «%1»: %2").arg(displayName, what);
+    return QStringLiteral("в файле «%1» %2").arg(displayName, what);
 }
 
 Result<bool> checkContainer(const FileBytes &file, const QString &displayName)

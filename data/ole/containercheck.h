@@ -21,7 +21,7 @@ constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 // the directory links (false: some entries would be lost if the file were rewritten).
 Result<bool> checkContainer(const FileBytes &file, const QString &displayName);
 
-// "файл «name»: what", the detail of a damaged-container message.
+// "в файле «name» what", the detail of a damaged-container message.
 QString damagedDetail(const QString &displayName, const QString &what);
 
 } // namespace orbelant

@@ -230,7 +230,7 @@ private:
                 continue;
             std::optional<size_t> &slot = isWorkbook ? workbook : book;
             if (slot) // which of the two would the workbook be?
-                return damaged(QStringLiteral("в контейнере два потока «%1»").arg(entry.name));
+                return damaged(QStringLiteral("контейнер содержит два потока «%1»").arg(entry.name));
             slot = index;
         }
         return workbook ? workbook : book;
