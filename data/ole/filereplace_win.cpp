@@ -256,9 +256,9 @@ Result<void> replaceFileAtomically(const QString &path, QByteArrayView bytes)
         if (const DWORD error = GetLastError(); error != ERROR_FILE_NOT_FOUND)
             return writeFailed(displayName, reasonFor(error));
     } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
-        return writeFailed(displayName, QStringLiteral("на его месте не обычный файл"));
+        return writeFailed(displayName, QStringLiteral("это не обычный файл"));
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
-        return writeFailed(displayName, QStringLiteral("файл только для чтения"));
+        return writeFailed(displayName, QStringLiteral("файл защищён от записи"));
     }
 
     if (exists) {
