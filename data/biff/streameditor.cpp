@@ -386,7 +386,7 @@ Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, 
                                 const std::vector<CellWrite> &writes)
 {
     if (stream.size() > std::numeric_limits<qint32>::max() / 2)
-        return fail(ErrorCode::TooLarge, QStringLiteral("поток книги слишком велик для правки"));
+        return fail(ErrorCode::TooLarge, QStringLiteral("для правки поток книги должен быть меньше 1 ГБ"));
     const auto bof = locateWorksheet(stream, globals, sheetIndex);
     if (!bof)
         return std::unexpected(bof.error());

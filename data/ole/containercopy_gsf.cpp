@@ -144,7 +144,7 @@ private:
 
     std::unexpected<Error> writeFailed() const
     {
-        return orbelant::writeFailed(m_displayName, QStringLiteral("не удалось собрать новый файл книги"));
+        return orbelant::writeFailed(m_displayName, QStringLiteral("сбой при сборке нового файла"));
     }
 
     QString m_displayName;
