@@ -17,7 +17,7 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::OldFormat:
         return QStringLiteral("Книга «%1» сохранена в формате старше Excel 97. Пересохраните её в формате Excel 97–2003.").arg(detail);
     case ErrorCode::Encrypted:
-        return QStringLiteral("Книга «%1» защищена паролем. Снимите защиту паролем и сохраните её снова.").arg(detail);
+        return QStringLiteral("Книга «%1» защищена паролем. Снимите пароль в Excel или LibreOffice и сохраните книгу снова.").arg(detail);
     case ErrorCode::SheetMissing:
         return QStringLiteral("В книге нет листа «%1».").arg(detail);
     case ErrorCode::NotWorksheet:
