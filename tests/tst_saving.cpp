@@ -320,6 +320,22 @@ private slots:
         QVERIFY(table && makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", "Лист2"}, {"rows", QJsonArray{QJsonArray{"Ярус"}}}}}}}}}));
         QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
     }
+
+    // An encryption record inside the sheet, which reading passes over, refuses the save,
+    // naming the file.
+    void refusesAnEncryptedSheet()
+    {
+        QTemporaryDir dir;
+        const QString path = copySample(dir.path());
+        QByteArray bytes = readAll(path);
+        const qsizetype window = bytes.lastIndexOf(QByteArray("\x3E\x02\x12\x00", 4)); // the sheet's WINDOW2
+        QVERIFY(window > 0 && writeBytes(path, bytes.replace(window, 2, QByteArray("\x2F\x00", 2)))); // now FILEPASS
+        const auto table = readSheet(path, Sheet);
+        QVERIFY(table);
+        const auto refused = storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}});
+        QVERIFY(!refused && refused.error().code == ErrorCode::Encrypted);
+        QVERIFY2(refused.error().message.startsWith(QStringLiteral("Книга «зендра.xls»")), qPrintable(refused.error().message));
+    }
 };
 
 QTEST_GUILESS_MAIN(SavingTest)

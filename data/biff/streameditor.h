@@ -19,10 +19,10 @@ struct CellWrite {
 };
 
 // The stream with `writes` applied to the worksheet `sheetIndex` of `globals` (which was
-// read from `stream`, and is consumed).
+// read from `stream`, and is consumed); `displayName` names the file in refusals.
 // Refuses cells that cannot be rewritten safely (part of a shared formula or an array)
 // with ErrorCode::CannotEdit.
 Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,
-                                const std::vector<CellWrite> &writes);
+                                const std::vector<CellWrite> &writes, const QString &displayName);
 
 } // namespace orbelant::biff
