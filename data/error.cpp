@@ -48,7 +48,7 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
         return QStringLiteral("Книга «%1» только для чтения: файл защищён от записи. Изменения не сохранены.").arg(detail);
     case ErrorCode::LockedByOther:
         // detail: «the workbook» and who has it open
-        return QStringLiteral("Книга %1. Изменения не сохранены: закройте книгу в той программе и повторите ввод.").arg(detail);
+        return QStringLiteral("Книга %1. Изменения не сохранены; закройте книгу в той программе и повторите ввод.").arg(detail);
     case ErrorCode::Busy:
         return QStringLiteral("Книгу «%1» сейчас сохраняет другая программа. Изменения не сохранены; попробуйте ещё раз чуть позже.").arg(detail);
     case ErrorCode::WriteFailed:
