@@ -15,7 +15,7 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::NoWorkbookStream:
         return QStringLiteral("В файле «%1» нет книги Excel.").arg(detail);
     case ErrorCode::OldFormat:
-        return QStringLiteral("Книга «%1» сохранена в формате старше Excel 97. Пересохраните её в формате Excel 97–2003.").arg(detail);
+        return QStringLiteral("Книга «%1» сохранена в формате Excel 95 или более ранней версии. Пересохраните её в формате Excel 97–2003.").arg(detail);
     case ErrorCode::Encrypted:
         return QStringLiteral("Книга «%1» защищена паролем. Снимите пароль в Excel или LibreOffice и сохраните книгу снова.").arg(detail);
     case ErrorCode::SheetMissing:
@@ -45,7 +45,7 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::CannotEdit:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
     case ErrorCode::ReadOnly:
-        return QStringLiteral("Книга «%1» только для чтения: файл защищён от записи. Изменения не сохранены.").arg(detail);
+        return QStringLiteral("Файл книги «%1» защищён от записи. Изменения не сохранены.").arg(detail);
     case ErrorCode::LockedByOther:
         // detail: «the workbook» and who has it open
         return QStringLiteral("Книга %1. Изменения не сохранены; закройте книгу в той программе и повторите ввод.").arg(detail);

@@ -127,7 +127,7 @@ private slots:
         const auto row = [](const char *name, Setup setup, ErrorCode code, const char *words, const QByteArray &lock = {},
                             Saver saver = Saver::Window) { QTest::newRow(name) << setup << lock << saver << code << QString::fromUtf8(words); };
         const QByteArray here = libreOfficeLock(officelock::hostName(), "file:///x");
-        row("file protected against writing", Setup::ReadOnlyFile, ErrorCode::ReadOnly, "только для чтения");
+        row("file protected against writing", Setup::ReadOnlyFile, ErrorCode::ReadOnly, "защищён от записи");
         row("a folder in the file's place", Setup::FolderInItsPlace, ErrorCode::WriteFailed, "не обычный файл");
         row("file size limit", Setup::FileSizeLimit, ErrorCode::WriteFailed, "файл слишком велик");
         row("disk full", Setup::FullDisk, ErrorCode::WriteFailed, "на диске нет места");
