@@ -210,8 +210,8 @@ private slots:
         QTest::newRow("no unit named") << precambrian << "100" << 0 << offer("100", "интервал 300–0,0117 млн. лет");
         QTest::newRow("a noun; the present") << precambrian << "0" << 4 << offer("0", "отдел голоцен (0,0117–0 млн. лет)");
         QTest::newRow("older than the scale")
-            << precambrian << "10000" << -1
-            << notFound("10 000") + "\nВозраст 10 000 млн. лет больше, чем у самой древней границы шкалы (4567 млн. лет).";
+            << precambrian << "19500" << -1
+            << notFound("19 500") + "\nВозраст 19 500 млн. лет больше, чем у самой древней границы шкалы (4567 млн. лет).";
     }
     void placeOnScale()
     {
