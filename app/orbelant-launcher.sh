@@ -26,13 +26,13 @@ fail() {
 }
 
 if [ -z "${HOME:-}" ]; then
-    fail "Не задана домашняя папка (переменная HOME), поэтому негде взять папку Орбелант с книгой $workbook_name."
+    fail "Не задана домашняя папка (переменная HOME), поэтому нельзя найти папку «Орбелант» с книгой «$workbook_name»."
 fi
 workdir="$HOME/Орбелант"
 workbook="$workdir/$workbook_name"
 
 if [ -e "$workdir" ] && [ ! -d "$workdir" ]; then
-    fail "«$workdir» — файл, а не папка. Переименуйте его, чтобы программа могла создать там папку для книги $workbook_name."
+    fail "«$workdir» — файл, а не папка. Переименуйте его, чтобы программа могла создать на его месте папку для книги «$workbook_name»."
 fi
 if ! mkdir -p "$workdir" 2>/dev/null; then
     fail "Не удалось создать папку «$workdir». Проверьте права доступа к домашней папке."
@@ -41,7 +41,7 @@ fi
 # A dangling link counts as present too: cp would write through it somewhere else.
 if [ ! -e "$workbook" ] && [ ! -L "$workbook" ]; then
     if [ ! -f "$sample" ]; then
-        fail "Нет образца книги «$sample»: переустановите пакет orbelant или положите свою книгу $workbook_name в папку «$workdir»."
+        fail "Не найден образец книги «$sample»: переустановите пакет orbelant или положите свою книгу «$workbook_name» в папку «$workdir»."
     fi
     # Copied under a temporary name first, so a failed copy (a full disk) never leaves a
     # truncated workbook that later starts would take for the user's own.

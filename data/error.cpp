@@ -15,9 +15,9 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::NoWorkbookStream:
         return QStringLiteral("В файле «%1» нет книги Excel.").arg(detail);
     case ErrorCode::OldFormat:
-        return QStringLiteral("Книга «%1» сохранена в формате старше Excel 97. Пересохраните её в формате Excel 97–2003.").arg(detail);
+        return QStringLiteral("Книга «%1» сохранена в формате Excel 95 или более ранней версии. Пересохраните её в формате Excel 97–2003.").arg(detail);
     case ErrorCode::Encrypted:
-        return QStringLiteral("Книга «%1» защищена паролем. Снимите защиту паролем и сохраните её снова.").arg(detail);
+        return QStringLiteral("Книга «%1» защищена паролем. Снимите пароль в Excel или LibreOffice и сохраните книгу снова.").arg(detail);
     case ErrorCode::SheetMissing:
         return QStringLiteral("В книге нет листа «%1».").arg(detail);
     case ErrorCode::NotWorksheet:
@@ -25,30 +25,30 @@ static QString sentenceFor(ErrorCode code, const QString &detail)
     case ErrorCode::Damaged:
         return QStringLiteral("Книга повреждена: %1.").arg(detail);
     case ErrorCode::DamagedReadOnly:
-        return QStringLiteral("Файл книги «%1» повреждён. Её можно просматривать, но не сохранять: изменения в неё "
-                              "не записываются. Пересохраните книгу в Excel или LibreOffice, чтобы её можно было править.").arg(detail);
+        return QStringLiteral("Файл книги «%1» повреждён: книгу можно просматривать, но изменения в неё не записываются. "
+                              "Чтобы править книгу, пересохраните её в Excel или LibreOffice.").arg(detail);
     case ErrorCode::TooLarge:
         return QStringLiteral("Книга слишком велика: %1.").arg(detail);
     case ErrorCode::BadCriterion:
         // detail: «the criterion»: what is wrong with it
         return QStringLiteral("Неверное условие поиска %1.").arg(detail);
     case ErrorCode::UnknownColumn:
-        return QStringLiteral("В листе нет столбца «%1».").arg(detail);
+        return QStringLiteral("На листе нет столбца «%1».").arg(detail);
     case ErrorCode::NotANumber:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
     case ErrorCode::TextTooLong:
-        return QStringLiteral("Текст в столбце «%1» длиннее 32 767 знаков. Книга не изменена.").arg(detail);
+        return QStringLiteral("Текст в поле «%1» длиннее 32 767 знаков. Книга не изменена.").arg(detail);
     case ErrorCode::NoSuchRecord:
-        return QStringLiteral("В листе нет записи %1.").arg(detail);
+        return QStringLiteral("На листе нет записи %1.").arg(detail);
     case ErrorCode::ChangedOnDisk:
         return QStringLiteral("Книгу «%1» изменила другая программа. Изменения не сохранены; обновите данные и повторите ввод.").arg(detail);
     case ErrorCode::CannotEdit:
         return QStringLiteral("%1 Книга не изменена.").arg(detail);
     case ErrorCode::ReadOnly:
-        return QStringLiteral("Книга «%1» только для чтения: файл защищён от записи. Изменения не сохранены.").arg(detail);
+        return QStringLiteral("Файл книги «%1» защищён от записи. Изменения не сохранены.").arg(detail);
     case ErrorCode::LockedByOther:
         // detail: «the workbook» and who has it open
-        return QStringLiteral("Книга %1. Изменения не сохранены: закройте книгу в той программе и повторите ввод.").arg(detail);
+        return QStringLiteral("Книга %1. Изменения не сохранены; закройте книгу в той программе и повторите ввод.").arg(detail);
     case ErrorCode::Busy:
         return QStringLiteral("Книгу «%1» сейчас сохраняет другая программа. Изменения не сохранены; попробуйте ещё раз чуть позже.").arg(detail);
     case ErrorCode::WriteFailed:

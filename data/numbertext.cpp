@@ -110,4 +110,21 @@ QString formatNumber(double value)
     return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
 }
 
+QString groupDigits(QString number)
+{
+    qsizetype wholeDigits = 0;
+    while (wholeDigits < number.size() && number[wholeDigits] >= u'0' && number[wholeDigits] <= u'9')
+        ++wholeDigits;
+    if (wholeDigits < 5)
+        return number;
+    for (qsizetype at = wholeDigits - 3; at > 0; at -= 3)
+        number.insert(at, u' ');
+    return number;
+}
+
+QString formatCount(qint64 value)
+{
+    return groupDigits(QString::number(value));
+}
+
 } // namespace orbelant

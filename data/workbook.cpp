@@ -1,6 +1,7 @@
 #include "workbook.h"
 #include "biff/sheetcells.h"
 #include "biff/workbookglobals.h"
+#include "numbertext.h"
 #include "ole/containercheck.h"
 #include "ole/workbookstream.h"
 
@@ -100,7 +101,7 @@ Result<SheetTable> readSheetFromStream(QByteArray stream, const QString &sheetNa
     const int width = range.lastColumn - range.firstColumn + 1;
     const int height = range.lastRow - range.firstRow + 1;
     if (static_cast<qint64>(width) * height > MaxTableCells)
-        return fail(ErrorCode::TooLarge, QStringLiteral("на листе «%1» больше %2 ячеек").arg(table.sheetName).arg(MaxTableCells));
+        return fail(ErrorCode::TooLarge, QStringLiteral("на листе «%1» больше %2 ячеек").arg(table.sheetName, formatCount(MaxTableCells)));
 
     // Second pass: where each value stands, header row first.
     table.firstRow = range.firstRow;

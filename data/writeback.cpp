@@ -155,7 +155,7 @@ Result<std::vector<Cell>> storeRecord(const QString &path, const SheetTable &loa
     std::vector<biff::CellWrite> writes;
     for (const PlannedWrite &planned : *plan)
         writes.push_back(planned.write);
-    const auto rewritten = biff::rewriteCells(stream, std::move(*globals), sheetIndex, writes);
+    const auto rewritten = biff::rewriteCells(stream, std::move(*globals), sheetIndex, writes, document->displayName());
     if (!rewritten)
         return std::unexpected(rewritten.error());
     // The old stream is done with: free it before the new container is built.

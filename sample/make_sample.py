@@ -47,6 +47,11 @@ class SourceError(Exception):
     """A fault in the source file, with a message ready for the user."""
 
 
+def grouped(number):
+    """A number as a message shows it: from five digits up, in groups of three parted by a space."""
+    return f"{number:,}".replace(",", " ") if number >= 10000 else str(number)
+
+
 class Row:
     """One interval of the scale: its base age and the six text columns."""
 
@@ -90,14 +95,14 @@ def parse_text(field, where):
         raise SourceError(f"{where}: пробелы в начале или в конце текста")
     text = unescape(field, where)
     if len(text) > MAX_CELL_TEXT:
-        raise SourceError(f"{where}: текст длиннее {MAX_CELL_TEXT} знаков не поместится в ячейку")
+        raise SourceError(f"{where}: текст длиннее {grouped(MAX_CELL_TEXT)} знаков не поместится в ячейку")
     return text
 
 
 def parse_line(line, line_number):
     fields = line.split("\t")
     if len(fields) != len(COLUMNS):
-        raise SourceError(f"строка {line_number}: полей {len(fields)}, а должно быть "
+        raise SourceError(f"строка {line_number}: полей: {len(fields)}, а должно быть "
                           f"{len(COLUMNS)} (поля разделяются табуляцией)")
     age = parse_age(fields[AGE_COLUMN], f"строка {line_number}, столбец «{COLUMNS[AGE_COLUMN]}»")
     texts = [parse_text(field, f"строка {line_number}, столбец «{COLUMNS[column]}»")
@@ -141,9 +146,9 @@ def read_rows(path):
                               "от молодых к древним")
         rows.append(row)
     if not rows:
-        raise SourceError(f"{path}: нет ни одной строки кроме заголовка")
+        raise SourceError(f"{path}: нет ни одной строки, кроме заголовка")
     if len(rows) + 1 > MAX_SHEET_ROWS:
-        raise SourceError(f"{path}: строк больше, чем помещается на лист ({MAX_SHEET_ROWS - 1})")
+        raise SourceError(f"{path}: строк больше, чем помещается на лист ({grouped(MAX_SHEET_ROWS - 1)})")
     return rows
 
 
@@ -232,7 +237,7 @@ def main(arguments):
     except OSError as error:
         print(f"make_sample: не удалось записать {options.output}: {error.strerror}", file=sys.stderr)
         return 1
-    print(f"make_sample: {options.output}: {len(rows)} строк")
+    print(f"make_sample: {options.output} записан, строк: {len(rows)}")
 
     if options.check:
         problems = check_workbook(options.output, rows)

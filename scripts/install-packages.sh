@@ -24,7 +24,7 @@ case "${1:-}" in
     test) packages=$test_packages ;;
     windows) packages=$windows_packages ;;
     windows-test) packages=$windows_test_packages ;;
-    *) echo "usage: $0 run|test|windows|windows-test" >&2; exit 2 ;;
+    *) echo "использование: $0 run|test|windows|windows-test" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -8,7 +8,7 @@ build="$root/build"
 workdir="$root/run"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "Орбелант — оконная программа, а экрана нет: переменные DISPLAY и WAYLAND_DISPLAY пусты." >&2
+    echo "Орбелант — оконная программа, а дисплей не задан: переменные DISPLAY и WAYLAND_DISPLAY пусты." >&2
     echo "Запустите команду в графическом сеансе (или под Xvfb: DISPLAY=:99)." >&2
     exit 2
 fi

@@ -31,4 +31,4 @@ echo "== Фаззинг"
 
 # "100% tests passed, 0 tests failed out of 23" from each ctest run
 grep -E "tests passed, [0-9]+ tests failed out of [0-9]+" "$results" |
-    awk '{ failed += $4; total += $NF } END { printf "%d passed, %d failed\n", total - failed, failed }'
+    awk '{ failed += $4; total += $NF } END { printf "Тестов пройдено: %d, не пройдено: %d\n", total - failed, failed }'

@@ -20,7 +20,7 @@ rm -f "$shot" "$chart"
 ctest --test-dir "$build" -R '^e2e_windows$' --output-on-failure
 # A skipped test counts as passed for ctest: only the picture shows that it ran.
 if [ ! -f "$shot" ] || [ ! -f "$chart" ]; then
-    echo "Тест e2e_windows не сделал снимок (пропущен? нужны Xvfb и AT-SPI, см. scripts/install-packages.sh)." >&2
+    echo "Тест e2e_windows не сделал снимки экрана (возможно, он пропущен: нужны Xvfb и AT-SPI, см. scripts/install-packages.sh)." >&2
     exit 1
 fi
 mkdir -p "$root/docs"

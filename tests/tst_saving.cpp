@@ -147,7 +147,7 @@ private slots:
             QTest::newRow(name) << setup << lock << code << QString::fromUtf8(words);
         };
         const QByteArray here = libreOfficeLock(officelock::hostName(), "file:///x");
-        row("file protected against writing", Setup::ReadOnlyFile, ErrorCode::ReadOnly, "только для чтения");
+        row("file protected against writing", Setup::ReadOnlyFile, ErrorCode::ReadOnly, "защищён от записи");
         row("a folder in the file's place", Setup::FolderInItsPlace, ErrorCode::WriteFailed, "не обычный файл");
         row("file size limit", Setup::FileSizeLimit, ErrorCode::WriteFailed, "файл слишком велик");
         row("disk full", Setup::FullDisk, ErrorCode::WriteFailed, "на диске нет места");
@@ -413,6 +413,22 @@ private slots:
             record.append(table->cell(0, column).kind == Cell::Kind::Number ? QJsonValue(table->cell(0, column).number) : QJsonValue(table->text(0, column)));
         QVERIFY(makeWorkbooks({{path, QJsonObject{{"sheets", QJsonArray{QJsonObject{{"name", Sheet}, {"rows", QJsonArray{header, record}}}}}}}}));
         QCOMPARE(storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}}).error().code, ErrorCode::ChangedOnDisk);
+    }
+
+    // An encryption record inside the sheet, which reading passes over, refuses the save,
+    // naming the file.
+    void refusesAnEncryptedSheet()
+    {
+        QTemporaryDir dir;
+        const QString path = copySample(dir.path());
+        QByteArray bytes = readAll(path);
+        const qsizetype window = bytes.lastIndexOf(QByteArray("\x3E\x02\x12\x00", 4)); // the sheet's WINDOW2
+        QVERIFY(window > 0 && writeBytes(path, bytes.replace(window, 2, QByteArray("\x2F\x00", 2)))); // now FILEPASS
+        const auto table = readSheet(path, Sheet);
+        QVERIFY(table);
+        const auto refused = storeRecord(path, *table, 0, {{StageColumn, QStringLiteral("x")}});
+        QVERIFY(!refused && refused.error().code == ErrorCode::Encrypted);
+        QVERIFY2(refused.error().message.startsWith(QStringLiteral("Книга «зендра.xls»")), qPrintable(refused.error().message));
     }
 };
 

@@ -205,13 +205,13 @@ private slots:
         QTest::newRow("a text") << cretaceous << "'сто'" << -1 << notFound("'сто'");
         QTest::newRow("no number in the sheet") << QList<QStringList>{stage("около 140", "А"), stage("", "Б")} << "140"
                                                 << -1 << notFound("140");
-        QTest::newRow("eonothem") << precambrian << "4100" << 1 << offer("4100", "хадейская эонотема (4567–4031 млн. лет)");
-        QTest::newRow("system") << precambrian << "600" << 3 << offer("600", "эдиакарская система (635–300 млн. лет)");
+        QTest::newRow("eonothem") << precambrian << "4100" << 1 << offer("4100", "хадейскую эонотему (4567–4031 млн. лет)");
+        QTest::newRow("system") << precambrian << "600" << 3 << offer("600", "эдиакарскую систему (635–300 млн. лет)");
         QTest::newRow("no unit named") << precambrian << "100" << 0 << offer("100", "интервал 300–0,0117 млн. лет");
         QTest::newRow("a noun; the present") << precambrian << "0" << 4 << offer("0", "отдел голоцен (0,0117–0 млн. лет)");
         QTest::newRow("older than the scale")
-            << precambrian << "4600" << -1
-            << notFound("4600") + "\nВозраст 4600 млн. лет старше самого древнего интервала шкалы, 4567 млн. лет.";
+            << precambrian << "19500" << -1
+            << notFound("19 500") + "\nВозраст 19 500 млн. лет больше, чем у самой древней границы шкалы (4567 млн. лет).";
     }
     void placeOnScale()
     {
@@ -231,6 +231,35 @@ private slots:
         }
     }
 
+    // The unit after «приходится на» stands in the accusative: a feminine rank's noun and
+    // its adjectives change, a masculine rank's phrase stays.
+    void unitInQuestion_data()
+    {
+        QTest::addColumn<QString>("rank");
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("unit");
+        QTest::newRow("ярус, -ий") << "Ярус" << "Берриасский" << "берриасский ярус";
+        QTest::newRow("ярус, -ой, with its noun") << "Ярус" << "Второй ярус" << "второй ярус";
+        QTest::newRow("отдел, -ый") << "Отдел" << "Первый" << "первый отдел";
+        QTest::newRow("отдел, a noun") << "Отдел" << "Голоцен" << "отдел голоцен";
+        QTest::newRow("система, -ая") << "Система" << "Эдиакарская" << "эдиакарскую систему";
+        QTest::newRow("система, with its noun") << "Система" << "Пермская система" << "пермскую систему";
+        QTest::newRow("система, a noun") << "Система" << "Неоген" << "систему неоген";
+        QTest::newRow("эратема, -ая") << "Эратема" << "Неоархейская" << "неоархейскую эратему";
+        QTest::newRow("эратема, -яя, capitals") << "Эратема" << "Поздняя ЭРАТЕМА" << "позднюю ЭРАТЕМУ";
+        QTest::newRow("эонотема, -ая") << "Эонотема" << "Хадейская" << "хадейскую эонотему";
+        QTest::newRow("эонотема, -яя") << "Эонотема" << "Древняя" << "древнюю эонотему";
+    }
+    void unitInQuestion()
+    {
+        QFETCH(QString, rank);
+        QFETCH(QString, cell);
+        QFETCH(QString, unit);
+        const AgeSearch search(QStringLiteral("50"));
+        const QString message = search.notFoundMessage(search.placeOnScale(makeTable({{"100", cell}}, {"Возраст", rank})));
+        QCOMPARE(message, offer("50", unit + " (100–0 млн. лет)"));
+    }
+
     void search_data()
     {
         QTest::addColumn<QString>("typed");
@@ -240,8 +269,15 @@ private slots:
         QTest::newRow("the first of two rows") << "140" << false << qsizetype(1) << "";
         QTest::newRow("the interval offered, Нет") << "141" << false << qsizetype(5) << offer("141", "берриасский ярус (145–140 млн. лет)");
         QTest::newRow("nothing to offer") << "-5" << true << qsizetype(5) << notFound("-5");
-        QTest::newRow("no number") << "сто сорок" << true << qsizetype(5) << "Неверное условие поиска";
+        QTest::newRow("no number") << "сто сорок" << true << qsizetype(5)
+                                   << "Возраст вводится числом в млн. лет, например 140 или 2,58.";
     }
+    // A number that the engine refuses is told in the engine's words.
+    void refusalOfANumber()
+    {
+        QCOMPARE(AgeSearch(QStringLiteral("1,5")).refusalMessage(QStringLiteral("Нет столбца.")), QStringLiteral("Нет столбца."));
+    }
+
     // The dialog closes when the main window shows a row; otherwise it stays with the text.
     // Every search starts from the first row, in a fresh dialog.
     void search()
@@ -263,7 +299,7 @@ private slots:
             const Box &box = messages().boxes[0];
             QVERIFY2(box.text.startsWith(message), qPrintable(box.text));
             QCOMPARE(box.question, message.endsWith('?'));
-            QCOMPARE(box.icon == MessageBoxService::Icon::Critical, message.startsWith("Неверное"));
+            QCOMPARE(box.icon == MessageBoxService::Icon::Critical, !message.startsWith("Интервал"));
         }
         if (closed) { // the next search in a fresh dialog
             run("Command1");

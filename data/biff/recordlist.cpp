@@ -20,7 +20,7 @@ Piece newPiece(quint16 id, QByteArray data)
     return piece;
 }
 
-Result<void> RecordList::load(QByteArrayView stream)
+Result<void> RecordList::load(QByteArrayView stream, const QString &displayName)
 {
     // Counted first so that the pieces are allocated once, not grown and copied.
     qsizetype recordCount = 0;
@@ -54,7 +54,7 @@ Result<void> RecordList::load(QByteArrayView stream)
         if (depth == 0)
             m_substreams.back().end = m_pieces.size();
         if (record->id == Id::FilePass)
-            return fail(ErrorCode::Encrypted, QString(), record->position);
+            return fail(ErrorCode::Encrypted, displayName, record->position);
     }
     if (records.error())
         return std::unexpected(*records.error());

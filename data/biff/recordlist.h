@@ -61,8 +61,9 @@ CellSpan cellSpan(const Piece &piece);
 class RecordList {
 public:
     // Splits the stream into records; stops at padding after the last substream.
-    // Refuses encrypted streams and streams that end inside a substream.
-    Result<void> load(QByteArrayView stream);
+    // Refuses encrypted streams, naming the file `displayName`, and streams that end
+    // inside a substream.
+    Result<void> load(QByteArrayView stream, const QString &displayName);
 
     size_t size() const { return m_pieces.size(); }
     Piece &operator[](size_t i) { return m_pieces[i]; }

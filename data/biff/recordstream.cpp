@@ -1,5 +1,6 @@
 #include "recordstream.h"
 #include "../bytereader.h"
+#include "../numbertext.h"
 
 namespace orbelant::biff {
 
@@ -16,7 +17,7 @@ bool isCellRecord(quint16 id)
 QString describeRecord(quint16 id, qint64 position)
 {
     const QString hexId = QString::number(id, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-    return QStringLiteral("запись 0x%1 по смещению %2").arg(hexId).arg(position);
+    return QStringLiteral("запись 0x%1 по смещению %2").arg(hexId, formatCount(position));
 }
 
 RecordStream::RecordStream(QByteArrayView stream, qint64 start) : m_stream(stream), m_pos(start) {}
@@ -43,7 +44,7 @@ std::optional<Record> RecordStream::next()
     const quint16 id = header.u16();
     const quint16 length = header.u16();
     if (!header.ok()) {
-        m_error = Error::make(ErrorCode::Damaged, QStringLiteral("поток книги обрывается на заголовке записи по смещению %1").arg(m_pos), m_pos);
+        m_error = Error::make(ErrorCode::Damaged, QStringLiteral("поток книги обрывается на заголовке записи по смещению %1").arg(formatCount(m_pos)), m_pos);
         return std::nullopt;
     }
     if (length > MaxRecordData) {

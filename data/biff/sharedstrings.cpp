@@ -1,6 +1,7 @@
 #include "sharedstrings.h"
 #include "recordstream.h"
 #include "../bytereader.h"
+#include "../numbertext.h"
 
 namespace orbelant::biff {
 
@@ -167,7 +168,7 @@ Result<SharedStrings> SharedStrings::index(std::vector<QByteArrayView> segments,
     if (segments.empty() || segments.front().size() < 8)
         return fail(ErrorCode::Damaged, describeRecord(Id::Sst, position) + QStringLiteral(" слишком короткая"), position);
     if (segments.size() > LocationSpan * 16)
-        return fail(ErrorCode::TooLarge, QStringLiteral("таблица строк занимает больше %1 записей").arg(LocationSpan * 16));
+        return fail(ErrorCode::TooLarge, QStringLiteral("таблица строк занимает больше %1 записей").arg(formatCount(LocationSpan * 16)));
 
     ByteReader counts(segments.front());
     table.m_declaredTotal = counts.u32();

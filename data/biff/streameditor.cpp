@@ -67,7 +67,7 @@ public:
     {
     }
 
-    Result<void> load(QByteArrayView stream) { return m_records.load(stream); }
+    Result<void> load(QByteArrayView stream, const QString &displayName) { return m_records.load(stream, displayName); }
     std::optional<size_t> substreamAt(qint64 bofPosition) const { return m_records.substreamAt(bofPosition); }
     Result<void> write(size_t sheetSubstream, const CellWrite &write);
     Result<void> finishStrings() { return m_strings.write(m_records); }
@@ -387,16 +387,16 @@ Result<QByteArray> StreamEditor::serialise()
 } // namespace
 
 Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,
-                                const std::vector<CellWrite> &writes)
+                                const std::vector<CellWrite> &writes, const QString &displayName)
 {
     if (stream.size() > std::numeric_limits<qint32>::max() / 2)
-        return fail(ErrorCode::TooLarge, QStringLiteral("поток книги слишком велик для правки"));
+        return fail(ErrorCode::TooLarge, QStringLiteral("для правки поток книги должен быть меньше 1 ГБ"));
     const auto bof = locateWorksheet(stream, globals, sheetIndex);
     if (!bof)
         return std::unexpected(bof.error());
     const QString sheetName = globals.sheets[sheetIndex].name;
     StreamEditor editor(std::move(globals));
-    if (auto loaded = editor.load(stream); !loaded)
+    if (auto loaded = editor.load(stream, displayName); !loaded)
         return std::unexpected(loaded.error());
     const auto substream = editor.substreamAt(*bof);
     if (!substream)

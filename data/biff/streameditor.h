@@ -19,12 +19,12 @@ struct CellWrite {
 };
 
 // The stream with `writes` applied to the worksheet `sheetIndex` of `globals` (which was
-// read from `stream`, and is consumed).
+// read from `stream`, and is consumed); `displayName` names the file in refusals.
 // Refuses cells that cannot be rewritten safely (part of a shared formula or an array)
 // with ErrorCode::CannotEdit, bookkeeping that would not fit its record or field with
 // TooLarge, and a new stream that does not read back as written (checkRewrite) with
 // WriteCheckFailed.
 Result<QByteArray> rewriteCells(QByteArrayView stream, WorkbookGlobals globals, size_t sheetIndex,
-                                const std::vector<CellWrite> &writes);
+                                const std::vector<CellWrite> &writes, const QString &displayName);
 
 } // namespace orbelant::biff

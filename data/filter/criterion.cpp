@@ -59,7 +59,7 @@ public:
         if (current().kind == Token::Kind::Close)
             return m_error(QStringLiteral("лишняя закрывающая скобка в позиции %1").arg(position(current())));
         if (current().kind != Token::Kind::End)
-            return expected(QStringLiteral("AND, OR или конец условия"));
+            return expected(QStringLiteral("ожидался конец условия, AND или OR"));
         return expression;
     }
 
@@ -73,15 +73,17 @@ private:
     }
     QString position(const Token &token) const { return m_error.position(token.start); }
 
+    // `what` says what should stand at the current token, its verb agreeing with it:
+    // "ожидался знак сравнения".
     std::unexpected<Error> expected(const QString &what) const
     {
-        return m_error(QStringLiteral("в позиции %1 ожидалось %2, а стоит «%3»")
-                           .arg(position(current()), what, m_error.shown(current())));
+        return m_error(QStringLiteral("в позиции %1 стоит «%2», а %3")
+                           .arg(position(current()), m_error.shown(current()), what));
     }
     std::unexpected<Error> tooDeep(const Token &token) const
     {
         return m_error(QStringLiteral("в позиции %1 скобки и NOT вложены глубже %2 уровней")
-                           .arg(position(token), QString::number(MaxNesting)));
+                           .arg(position(token), formatCount(MaxNesting)));
     }
 
     Result<Expression> any() { return chain(Token::Kind::Or, Expression::Kind::Any); }
@@ -139,7 +141,7 @@ private:
         if (current().kind == Token::Kind::End)
             return m_error(QStringLiteral("не закрыта скобка, открытая в позиции %1").arg(position(open)));
         if (current().kind != Token::Kind::Close)
-            return expected(QStringLiteral("AND, OR или «)»"));
+            return expected(QStringLiteral("ожидалась закрывающая скобка, AND или OR"));
         advance();
         return inner;
     }
@@ -152,9 +154,9 @@ private:
             return std::unexpected(left.error());
         if (current().kind != Token::Kind::Comparison) {
             if (current().kind == Token::Kind::End)
-                return m_error(QStringLiteral("после «%1» не хватает сравнения: %2")
+                return m_error(QStringLiteral("после «%1» не хватает знака сравнения (%2)")
                                    .arg(m_error.shown(previous()), comparisonSigns()));
-            return expected(QStringLiteral("знак сравнения (%1)").arg(comparisonSigns()));
+            return expected(QStringLiteral("ожидался знак сравнения (%1)").arg(comparisonSigns()));
         }
         compared.op = current().op;
         advance();
@@ -181,7 +183,7 @@ private:
         case Token::Kind::BareWord: {
             read.column = columnNamed(token.text);
             if (read.column < 0) {
-                QString problem = QStringLiteral("в листе нет столбца «%1»").arg(excerpt(token.text, QuotedTokenLength));
+                QString problem = QStringLiteral("на листе нет столбца «%1»").arg(excerpt(token.text, QuotedTokenLength));
                 if (token.kind == Token::Kind::BareWord && afterComparison)
                     problem += QStringLiteral(" (текст для сравнения берите в кавычки: '%1')").arg(excerpt(token.text, QuotedTokenLength));
                 return m_error(problem);
@@ -194,7 +196,7 @@ private:
                 return m_error(QStringLiteral("после «%1» не указано, с чем сравнивать").arg(m_error.shown(previous())));
             return m_error(QStringLiteral("после «%1» не хватает условия").arg(m_error.shown(previous())));
         default:
-            return expected(afterComparison ? QStringLiteral("значение или столбец") : QStringLiteral("условие"));
+            return expected(afterComparison ? QStringLiteral("ожидалось значение или столбец") : QStringLiteral("ожидалось условие"));
         }
         advance();
         return read;
@@ -314,7 +316,7 @@ Criterion::~Criterion() = default;
 Result<Criterion> Criterion::parse(const QString &text, const SheetTable &table)
 {
     if (text.size() > MaxCriterionLength)
-        return CriterionError(text)(QStringLiteral("условие длиннее %1 знаков").arg(QStringLiteral("10 000")));
+        return CriterionError(text)(QStringLiteral("условие длиннее %1 знаков").arg(formatCount(MaxCriterionLength)));
     auto tokens = tokenize(text);
     if (!tokens)
         return std::unexpected(tokens.error());

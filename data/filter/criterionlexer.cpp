@@ -245,7 +245,7 @@ private:
             token.kind = Token::Kind::Close;
             token.length = 1;
         } else if (rest.startsWith(u"!=")) {
-            return m_error(QStringLiteral("знак «!=» в позиции %1 не поддерживается, «не равно» записывается как «<>»")
+            return m_error(QStringLiteral("знак «!=» в позиции %1 не поддерживается; «не равно» записывается как «<>»")
                                .arg(m_error.position(m_pos)));
         } else {
             return unexpectedCharacter(m_pos);

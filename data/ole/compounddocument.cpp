@@ -114,7 +114,7 @@ Result<void> CompoundDocument::buildWithWorkbookStream(const QByteArray &stream,
                                                        const std::function<Result<void>(QByteArrayView)> &consume) const
 {
     if (stream.size() > MaxWorkbookStreamBytes)
-        return fail(ErrorCode::TooLarge, QStringLiteral("поток Workbook длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
+        return fail(ErrorCode::TooLarge, QStringLiteral("поток книги после правки длиннее %1 МБ").arg(MaxWorkbookStreamBytes >> 20));
     QByteArray reread;
     if (d->fileBytes.isEmpty() && !d->path.isEmpty()) {
         auto bytes = readWholeFile(d->path, d->displayName);

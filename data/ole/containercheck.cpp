@@ -1,5 +1,6 @@
 #include "containercheck.h"
 #include "compoundfile.h"
+#include "../numbertext.h"
 
 #include <vector>
 
@@ -38,7 +39,7 @@ Result<bool> everyLinkedEntryUsable(const CompoundFile &container, qint64 fileSi
             return damagedContainer(displayName, QStringLiteral("каталог контейнера слишком глубок"));
         if (++visited > MaxDirectoryEntries)
             return fail(ErrorCode::TooLarge, QStringLiteral("в файле «%1» больше %2 элементов контейнера")
-                                                 .arg(displayName).arg(MaxDirectoryEntries));
+                                                 .arg(displayName, formatCount(MaxDirectoryEntries)));
         if (link.index >= entries.size() || seen[link.index]) {
             complete = false;
             continue;
@@ -66,7 +67,7 @@ Result<bool> everyLinkedEntryUsable(const CompoundFile &container, qint64 fileSi
 
 std::unexpected<Error> damagedContainer(const QString &displayName, const QString &what)
 {
-    return fail(ErrorCode::Damaged, QStringLiteral("файл «%1»: %2").arg(displayName, what));
+    return fail(ErrorCode::Damaged, QStringLiteral("в файле «%1» %2").arg(displayName, what));
 }
 
 std::optional<Error> rewriteRefusal(const CompoundFile &container, const QString &displayName)

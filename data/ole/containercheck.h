@@ -25,7 +25,7 @@ constexpr qint64 MaxWorkbookStreamBytes = qint64(256) << 20;
 // (Damaged, TooLarge), or a rewrite would lose entries the directory links (Damaged).
 std::optional<Error> rewriteRefusal(const compound::CompoundFile &container, const QString &displayName);
 
-// Damaged, with the detail "файл «name»: what".
+// Damaged, with the detail "в файле «name» what".
 std::unexpected<Error> damagedContainer(const QString &displayName, const QString &what);
 
 } // namespace orbelant

@@ -1,6 +1,7 @@
 #include "containercopy.h"
 #include "containercheck.h"
 #include "containerstorage.h"
+#include "../numbertext.h"
 
 namespace orbelant {
 
@@ -8,7 +9,7 @@ namespace containercopy {
 
 std::unexpected<Error> buildFailed(const QString &displayName)
 {
-    return writeFailed(displayName, QStringLiteral("не удалось собрать новый файл книги"));
+    return writeFailed(displayName, QStringLiteral("сбой при сборке нового файла"));
 }
 
 } // namespace containercopy
@@ -76,7 +77,7 @@ private:
         QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
         for (qsizetype done = 0; done < bytes.size(); done += CopyChunkBytes) {
             if (!storage.readStream(bytes.data() + done, std::min(CopyChunkBytes, bytes.size() - done)))
-                return damagedContainer(m_displayName, QStringLiteral("поток «%1» обрывается на байте %2").arg(name).arg(done));
+                return damagedContainer(m_displayName, QStringLiteral("поток «%1» обрывается на байте %2").arg(name, formatCount(done)));
         }
         return writeStream(storage, index, bytes);
     }

@@ -55,7 +55,7 @@ public:
 // cannot open it, TooLarge when memory runs short, WriteFailed when no new one can be begun.
 Result<std::unique_ptr<ContainerPair>> openContainerPair(const QByteArray &fileBytes, const QString &displayName);
 
-// WriteFailed: "не удалось собрать новый файл книги".
+// WriteFailed: "сбой при сборке нового файла".
 std::unexpected<Error> buildFailed(const QString &displayName);
 
 } // namespace orbelant::containercopy

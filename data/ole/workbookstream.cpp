@@ -34,7 +34,7 @@ Result<std::optional<size_t>> findWorkbookEntry(const std::vector<Entry> &entrie
             continue;
         std::optional<size_t> &slot = isWorkbook ? workbook : book;
         if (slot) // which of the two would the workbook be?
-            return damagedContainer(displayName, QStringLiteral("в контейнере два потока «%1»").arg(entry.name));
+            return damagedContainer(displayName, QStringLiteral("контейнер содержит два потока «%1»").arg(entry.name));
         slot = index;
     }
     return workbook ? workbook : book;

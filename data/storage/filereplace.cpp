@@ -80,7 +80,7 @@ Result<void> replaceFileAtomically(const QString &path, QByteArrayView bytes)
     if (old.kind == Target::Kind::Other)
         return writeFailed(displayName, QStringLiteral("это не обычный файл"));
     if (old.writeProtected)
-        return writeFailed(displayName, QStringLiteral("файл только для чтения"));
+        return writeFailed(displayName, QStringLiteral("файл защищён от записи"));
     removeLeftovers(target);
 
     const QDir folder = QFileInfo(target).absoluteDir();

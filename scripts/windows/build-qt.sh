@@ -81,11 +81,11 @@ cmake -S "$source" -B "$work/build" "${options[@]}" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >"$work/configure.log" 2>&1 ||
     { tail -40 "$work/configure.log" >&2; exit 1; }
-echo "== Сборка Qt ($jobs потока; около получаса)" >&2
+echo "== Сборка Qt (потоков: $jobs; около получаса)" >&2
 cmake --build "$work/build" -j "$jobs" >"$work/build.log" 2>&1 || { tail -40 "$work/build.log" >&2; exit 1; }
 cmake --install "$work/build" >"$work/install.log" 2>&1 || { tail -20 "$work/install.log" >&2; exit 1; }
 cp "$root/cmake/mingw-w64-x86_64.cmake" "$prefix/orbelant-toolchain.cmake"
 echo "$stamp_text" >"$prefix/.orbelant-complete"
 rm -rf "$work"
-echo "== Qt готова за $(( ($(date +%s) - started) / 60 )) мин: $prefix ($(du -sh "$prefix" | cut -f1))" >&2
+echo "== Сборка Qt заняла $(( ($(date +%s) - started) / 60 )) мин: $prefix ($(du -sh "$prefix" | cut -f1))" >&2
 echo "$prefix"

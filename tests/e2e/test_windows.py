@@ -3,8 +3,9 @@
 the sample:
 - the main window: the first row as xlrd reads it, a step with the navigation bar, typing
   that reaches the workbook when the row is left, the window printed through a private CUPS;
-- the age search: the dialog opened with its button, 140 typed (no interval of the sample starts
-  at 140), the question answered Да, and the main window showing the Berriasian that contains 140;
+- the age search: the dialog opened with its button, a text that is no number answered in the
+  dialog's own words, then 140 typed (no interval of the sample starts at 140), the question
+  answered Да, and the main window showing the Berriasian that contains 140;
 - the chart: opened from the menu on the row the search found, its mark following the navigation
   bar, a click on a stage storing the main window's typing and showing that stage's row, the
   stored name in the chart, the chart saved as PDF, SVG and PNG (read back with pdftotext, an XML
@@ -126,6 +127,9 @@ class WindowsTest(unittest.TestCase):
             # The age search.
             program.click("Найти относительный возраст")
             dialog = e2e.poll(lambda: program.top_level(SEARCH), e2e.STEP_TIMEOUT, lambda: "no search dialog")
+            program.replace_text("Возраст", "sto", dialog)
+            program.click("Найти", within=dialog)
+            self.assertEqual(program.answer_alert("OK")[1], "Возраст вводится числом в млн. лет, например 140 или 2,58.")
             program.replace_text("Возраст", "140", dialog)
             program.click("Найти", within=dialog)
             question = e2e.poll(program.alerts, e2e.STEP_TIMEOUT, lambda: "no question after the search")[0][2]

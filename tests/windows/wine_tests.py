@@ -175,7 +175,7 @@ class WorkbookTool(unittest.TestCase):
     def test_refusals_name_their_cause(self):
         """A workbook the tool may not write: the reason, and the workbook and its folder as they were."""
         causes = {
-            "read-only attribute": "только для чтения",
+            "read-only attribute": "защищён от записи",
             "held open by another program": "заблокирована другой программой",
             "folder missing": "не найден",
             "a folder in the file's place": "Не удаётся прочитать файл",

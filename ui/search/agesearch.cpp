@@ -12,16 +12,19 @@ namespace {
 
 const QString ageColumn = QStringLiteral("Возраст");
 
-// The unit columns from the most specific rank up, with the noun that names the rank.
+// The unit columns from the most specific rank up, with the noun that names the rank and
+// its gender: a question puts the unit in the accusative, which changes a feminine noun
+// and its adjectives but leaves an inanimate masculine one as it is.
 struct Rank {
     const char16_t *column;
     const char16_t *noun;
+    bool feminine;
 };
-constexpr Rank ranks[] = {{u"Ярус", u"ярус"},
-                          {u"Отдел", u"отдел"},
-                          {u"Система", u"система"},
-                          {u"Эратема", u"эратема"},
-                          {u"Эонотема", u"эонотема"}};
+constexpr Rank ranks[] = {{u"Ярус", u"ярус", false},
+                          {u"Отдел", u"отдел", false},
+                          {u"Система", u"система", true},
+                          {u"Эратема", u"эратема", true},
+                          {u"Эонотема", u"эонотема", true}};
 
 // Only number cells are ages here: the criterion never finds a text cell by a number.
 std::optional<double> ageOf(const SheetTable &table, qsizetype record, qsizetype column)
@@ -56,16 +59,41 @@ QString unitPhrase(const QString &cellText, const QString &noun)
     return noun + u' ' + name;
 }
 
-// The most specific unit of the row that has a name.
+// A feminine unit in the accusative: the rank's noun and the adjectives in -ая and -яя
+// take -у, -ую and -юю ("эдиакарская система" becomes "эдиакарскую систему"); a name set
+// beside the noun keeps its form ("эратема кайнозой" becomes "эратему кайнозой"). Each
+// ending keeps the case of the letters it replaces.
+QString feminineAccusative(QString phrase, const QString &noun)
+{
+    static const QRegularExpression word(QStringLiteral("\\w+"), QRegularExpression::UseUnicodePropertiesOption);
+    for (const QRegularExpressionMatch &match : word.globalMatch(phrase)) {
+        const QString lower = match.captured().toLower();
+        QString ending;
+        if (lower == noun)
+            ending = QStringLiteral("у");
+        else if (lower.endsWith(u"ая"))
+            ending = QStringLiteral("ую");
+        else if (lower.endsWith(u"яя"))
+            ending = QStringLiteral("юю");
+        // Every new ending is as long as the old one, so the matches keep their places.
+        const qsizetype start = match.capturedEnd() - ending.size();
+        for (qsizetype i = 0; i < ending.size(); ++i)
+            phrase[start + i] = phrase[start + i].isUpper() ? ending[i].toUpper() : ending[i];
+    }
+    return phrase;
+}
+
+// The most specific unit of the row that has a name, in the accusative.
 QString unitName(const SheetTable &table, qsizetype record)
 {
     for (const Rank &rank : ranks) {
         const qsizetype column = table.columnIndex(QStringView(rank.column));
         if (column < 0)
             continue;
-        const QString name = unitPhrase(table.text(record, column), QString::fromUtf16(rank.noun));
+        const QString noun = QString::fromUtf16(rank.noun);
+        const QString name = unitPhrase(table.text(record, column), noun);
         if (!name.isEmpty())
-            return name;
+            return rank.feminine ? feminineAccusative(name, noun) : name;
     }
     return {};
 }
@@ -123,13 +151,14 @@ AgePlace AgeSearch::placeOnScale(const SheetTable &table) const
 
 QString AgeSearch::notFoundMessage(const AgePlace &place) const
 {
-    const QString age = place.kind == AgePlace::Kind::Unknown ? m_typedAge : formatNumber(place.age);
+    const auto shown = [](double number) { return groupDigits(formatNumber(number)); };
+    const QString age = place.kind == AgePlace::Kind::Unknown ? m_typedAge : shown(place.age);
     QString message = QStringLiteral("Интервал с возрастом %1 млн. лет не найден.").arg(age);
     switch (place.kind) {
     case AgePlace::Kind::Unknown:
         break;
     case AgePlace::Kind::Within: {
-        const QString bounds = formatNumber(place.base) + u'–' + formatNumber(place.top);
+        const QString bounds = shown(place.base) + u'–' + shown(place.top);
         const QString interval = place.unitName.isEmpty()
                                      ? QStringLiteral("интервал %1 млн. лет").arg(bounds)
                                      : QStringLiteral("%1 (%2 млн. лет)").arg(place.unitName, bounds);
@@ -137,11 +166,18 @@ QString AgeSearch::notFoundMessage(const AgePlace &place) const
         break;
     }
     case AgePlace::Kind::OlderThanScale:
-        message += QStringLiteral("\nВозраст %1 млн. лет старше самого древнего интервала шкалы, %2 млн. лет.")
-                       .arg(age, formatNumber(place.base));
+        message += QStringLiteral("\nВозраст %1 млн. лет больше, чем у самой древней границы шкалы (%2 млн. лет).")
+                       .arg(age, shown(place.base));
         break;
     }
     return message;
+}
+
+QString AgeSearch::refusalMessage(const QString &refusal) const
+{
+    if (parseNumberText(m_typedAge))
+        return refusal;
+    return QStringLiteral("Возраст вводится числом в млн. лет, например 140 или 2,58.");
 }
 
 } // namespace orbelant

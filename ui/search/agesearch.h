@@ -20,7 +20,8 @@ struct AgePlace {
     Kind kind = Kind::Unknown;
     double age = 0;        // the typed number
     qsizetype record = -1; // Within: the row of the interval
-    QString unitName;      // Within: "берриасский ярус"; empty when the row names no unit
+    QString unitName;      // Within: in the accusative, "берриасский ярус", "эдиакарскую
+                           // систему"; empty when the row names no unit
     double base = 0;       // Within: the row's age; OlderThanScale: the oldest age
     double top = 0;        // Within: the next younger age, 0 for the youngest row
 };
@@ -44,8 +45,12 @@ public:
 
     // "Интервал с возрастом N млн. лет не найден." and what `place` says about the age:
     // for an interval, the question whether to show it. A placed age is written as the
-    // fields write numbers, any other text as typed.
+    // fields write numbers, with its digits grouped (10 000), any other text as typed.
     QString notFoundMessage(const AgePlace &place) const;
+
+    // What the dialog says when the engine refuses the criterion: for a text that is not a
+    // number, how an age is typed; otherwise the engine's own `refusal`.
+    QString refusalMessage(const QString &refusal) const;
 
 private:
     QString m_typedAge;

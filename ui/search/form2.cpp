@@ -91,7 +91,7 @@ bool Form2::showRowOfAge(const AgeSearch &search)
     const Result<DataControl::FindOutcome> found = source->FindFirst(m_criterion);
     if (!found) {
         source->moveTo(shownBefore);
-        m_messages.show(found.error().message, MessageBoxService::Icon::Critical);
+        m_messages.show(search.refusalMessage(found.error().message), MessageBoxService::Icon::Critical);
         return false;
     }
     if (*found == DataControl::FindOutcome::Found)
