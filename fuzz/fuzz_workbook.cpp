@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     write.kind = static_cast<biff::CellWrite::Kind>(size % 3);
     write.number = 1.5;
     write.text = QStringLiteral("Правка");
-    const auto rewritten = biff::rewriteCells(stream->bytes, std::move(*globals), index, {write});
+    const auto rewritten = biff::rewriteCells(stream->bytes, std::move(*globals), index, {write}, QStringLiteral("fuzz.xls"));
     if (!rewritten && rewritten.error().code == ErrorCode::WriteCheckFailed)
         std::abort(); // the writer wrote what it did not mean to
     return 0;

@@ -416,14 +416,14 @@ private slots:
         auto globals = readWorkbookGlobals(m_blocks, QStringLiteral("blocks.xls"));
         const qint64 bof = *locateWorksheet(m_blocks, *globals, 1);
         const std::vector<CellWrite> writes{{40, 1, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}, {70, 0, CellWrite::Kind::Number, 70.5, {}}};
-        auto after = rewriteCells(m_blocks, std::move(*globals), 1, writes);
+        auto after = rewriteCells(m_blocks, std::move(*globals), 1, writes, QStringLiteral("blocks.xls"));
         QVERIFY2(after, after ? "" : qPrintable(after.error().message));
         damage(*after);
         const auto checked = checkRewrite(m_blocks, *after, bof, writes);
         QCOMPARE(checked ? -1 : int(checked.error().code), QTest::currentDataTag() == QLatin1String("as written") ? -1 : int(ErrorCode::WriteCheckFailed));
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
-        QVERIFY(records.load(m_era));
+        QVERIFY(records.load(m_era, QStringLiteral("era.xls")));
         records[1].replace(QByteArray(MaxRecordData + 1, 'x'));
         records.layout();
         QCOMPARE(records.bytes().error().code, ErrorCode::WriteCheckFailed);

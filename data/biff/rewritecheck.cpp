@@ -2,6 +2,7 @@
 #include "recordstream.h"
 #include "sheetcells.h"
 #include "../bytereader.h"
+#include "../numbertext.h"
 
 #include <bit>
 
@@ -382,7 +383,8 @@ Result<void> checkStrings(const std::vector<Record> &oldChain, const std::vector
         changed = changed || newChain[i].data != oldChain[i].data;
     }
     if (changed && strings.declaredUnique() != static_cast<quint32>(strings.size()))
-        return mismatch(QStringLiteral("таблица строк объявляет %1 строк, а в ней %2").arg(strings.declaredUnique()).arg(strings.size()));
+        return mismatch(QStringLiteral("число строк в таблице строк: объявлено %1, а на деле %2")
+                            .arg(formatCount(strings.declaredUnique()), formatCount(strings.size())));
     if (!added || !newExtSst)
         return oldExtSst && newExtSst && !sameRecord(*oldExtSst, *newExtSst)
                    ? Result<void>(mismatch(QStringLiteral("указатель таблицы строк (EXTSST) изменился")))

@@ -21,8 +21,9 @@ bool belongsToCell(quint16 id)
 
 std::unexpected<Error> cannotReblock()
 {
-    return fail(ErrorCode::CannotEdit, QStringLiteral("Строки листа сложены в блоки, которые не умещаются в свои записи (DBCELL, "
-                                                      "INDEX), а переложить их нельзя: в блоках есть записи не на своих местах."));
+    return fail(ErrorCode::CannotEdit, QStringLiteral("Указатели блоков строк (записи DBCELL и INDEX) вышли бы длиннее, чем "
+                                                      "позволяет формат, а разложить строки по новым блокам нельзя: в блоках есть "
+                                                      "записи не на своих местах."));
 }
 
 // Lays the cell table of a sheet (from its first ROW to its last DBCELL) out anew as Excel
@@ -178,7 +179,7 @@ Result<void> fillDbCells(RecordList &records, const Range &sheet)
                 }
                 if (start - previousStart > 0xFFFF) {
                     fault = Error::make(ErrorCode::TooLarge, QStringLiteral("записи ячеек перед строкой %1 занимают больше 65 535 байт, "
-                                                                            "больше, чем описывает блок строк (DBCELL). Книга не изменена")
+                                                                            "а блок строк (DBCELL) может описать не больше. Книга не изменена")
                                                                  .arg(rowNumber + 1));
                     return false;
                 }

@@ -3,6 +3,7 @@
 #include "chartdrawing.h"
 #include "filefailure.h"
 #include "svgpicture.h"
+#include "numbertext.h"
 
 #include <QFileInfo>
 #include <QImage>
@@ -60,8 +61,7 @@ Written writePng(const ChartLayout &layout, const ChartGeometry &geometry, QSave
     if (image.isNull()) {
         return std::unexpected(QStringLiteral("Шкала слишком велика для рисунка PNG (%1 × %2 точек). "
                                               "Сохраните её в PDF или SVG.")
-                                   .arg(size.width())
-                                   .arg(size.height()));
+                                   .arg(formatCount(size.width()), formatCount(size.height())));
     }
     QPainter painter(&image);
     drawChart(painter, layout, geometry);
