@@ -24,6 +24,8 @@ Written writeFailure(const QSaveFile &file)
 
 // A picture larger than this (a quarter of a gigabyte in memory) is refused as PNG.
 constexpr qint64 largestPngPixels = 64LL * 1024 * 1024;
+// The same margin on every side of a PDF page.
+constexpr qreal pageMarginMm = 10;
 
 Written writePdf(const ChartLayout &layout, const ChartGeometry &geometry, QSaveFile &file)
 {
@@ -31,7 +33,7 @@ Written writePdf(const ChartLayout &layout, const ChartGeometry &geometry, QSave
     pdf.setTitle(chartTitle);
     pdf.setCreator(QStringLiteral("Орбелант"));
     pdf.setPageSize(QPageSize(QPageSize::A4));
-    pdf.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    pdf.setPageMargins(QMarginsF(pageMarginMm, pageMarginMm, pageMarginMm, pageMarginMm), QPageLayout::Millimeter);
     QPainter painter;
     if (!painter.begin(&pdf))
         return writeFailure(file);
