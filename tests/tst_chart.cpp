@@ -8,6 +8,7 @@
 #include "fakeplatform.h"
 #include "form1.h"
 #include "frmchart.h"
+#include "numbertext.h"
 #include "shell.h"
 #include "svgpicture.h"
 #include "workbook.h"
@@ -264,7 +265,7 @@ private slots:
 
         const auto written = exportChart(layout, path);
         if (!error.isEmpty()) {
-            const QString size = QStringLiteral("%1 × %2").arg(geometry.width()).arg(geometry.height(rows));
+            const QString size = QStringLiteral("%1 × %2").arg(formatCount(geometry.width()), formatCount(geometry.height(rows)));
             QVERIFY(!written);
             error.replace("%1", QDir::toNativeSeparators(path)).replace("%2", size);
             QVERIFY2(written.error().startsWith(error), qPrintable(written.error()));
