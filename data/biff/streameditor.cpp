@@ -87,7 +87,7 @@ private:
     RowLayout rowLayout(const Range &sheet, int row);
     void insert(size_t at, Piece piece) { m_records.insert(at, std::move(piece)); }
     void erase(size_t at) { m_records.erase(at); }
-    Result<size_t> ensureRowRecord(size_t substream, int row, int column);
+    Result<size_t> ensureRowRecord(size_t substream, int row);
     size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
     quint16 defaultXf(const Range &sheet, int column);
     void widenRanges(const Range &sheet, int row, int column);
@@ -135,7 +135,7 @@ quint16 StreamEditor::defaultXf(const Range &sheet, int column)
     return xf < m_globals.dateFormatXf.size() ? xf : 0;
 }
 
-Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int column)
+Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row)
 {
     const Range sheet = m_records.substream(substream);
     std::optional<size_t> below, above, dimensions, window;
@@ -161,8 +161,7 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
 
     QByteArray data;
     putU16(data, static_cast<quint16>(row));
-    putU16(data, static_cast<quint16>(column));
-    putU16(data, static_cast<quint16>(column + 1));
+    putU32(data, 0); // no columns yet: the cell written into the row sets them
     putU16(data, 0x00FF); // default height
     putU32(data, 0);
     putU32(data, 0x000F0100);
@@ -344,7 +343,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
         if (layout.rowRecord) {
             rowRecord = *layout.rowRecord;
         } else {
-            auto created = ensureRowRecord(substream, write.row, write.column);
+            auto created = ensureRowRecord(substream, write.row);
             if (!created)
                 return std::unexpected(created.error());
             rowRecord = *created;
