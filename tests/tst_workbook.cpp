@@ -338,12 +338,15 @@ private slots:
         oneBlock.insert(cellOf(oneBlock, 1, 3, 1) + 14, record(Id::String, u16s({1}) + QByteArray("\0a", 2))); // goes along with its cell
         for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
             blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
+        QByteArray misplaced = m_era;
+        setU32(misplaced, findRecord(misplaced, Id::BoundSheet) + 4, 0xFFFFFFF0u);
         setU32(total, findRecord(total, Id::Sst) + 4, 0xFFFFFFFFu);
         total.remove(cellOf(total, 1, 2, 0), 14); // "Мезозой": the text typed there is one reference more
         inContainerOf("blocks.xls", "row of 72 KB.xls", blocks);
         inContainerOf("era.xls", "references.xls", total);
         inContainerOf("one block.xls", "foreign block.xls", foreign);
         inContainerOf("one block.xls", "one block.xls", oneBlock);
+        inContainerOf("era.xls", "misplaced sheet.xls", misplaced);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
@@ -352,6 +355,7 @@ private slots:
         row("2997 blocks of one row; 3000 strings, 125 full buckets", "many blocks.xls", 1, "правка");
         row("a block of 5000 rows and a record of none", "foreign block.xls", 1, "правка", int(ErrorCode::CannotEdit));
         row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
+        row("a sheet position past the end, put right", "misplaced sheet.xls", 0, "Палеозой");
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
         row("8.4 million strings: a new text", "strings.xls", 0, "Палеозой", int(ErrorCode::TooLarge));
         row("8.4 million strings: a text the table holds", "strings.xls", 0, "Эра");
