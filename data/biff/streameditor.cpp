@@ -248,20 +248,18 @@ void StreamEditor::widenRanges(const Range &sheet, int row, int column)
             ByteReader data(piece.data());
             const quint32 firstRow = data.u32(), endRow = data.u32();
             const quint16 firstColumn = data.u16(), endColumn = data.u16();
-            const bool empty = endRow == 0 && endColumn == 0;
             QByteArray &bytes = piece.edit();
-            setU32(bytes, 0, empty ? row : std::min<quint32>(firstRow, row));
-            setU32(bytes, 4, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
-            setU16(bytes, 8, static_cast<quint16>(empty ? column : std::min<int>(firstColumn, column)));
-            setU16(bytes, 10, static_cast<quint16>(empty ? column + 1 : std::max<int>(endColumn, column + 1)));
+            setU32(bytes, 0, std::min<quint32>(firstRow, row));
+            setU32(bytes, 4, std::max<quint32>(endRow, row + 1));
+            setU16(bytes, 8, static_cast<quint16>(std::min<int>(firstColumn, column)));
+            setU16(bytes, 10, static_cast<quint16>(std::max<int>(endColumn, column + 1)));
         } else if (piece.id == Id::Index && piece.data().size() >= 16) {
             ByteReader data(piece.data());
             data.skip(4);
             const quint32 firstRow = data.u32(), endRow = data.u32();
             QByteArray &bytes = piece.edit();
-            const bool empty = endRow == 0;
-            setU32(bytes, 4, empty ? row : std::min<quint32>(firstRow, row));
-            setU32(bytes, 8, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
+            setU32(bytes, 4, std::min<quint32>(firstRow, row));
+            setU32(bytes, 8, std::max<quint32>(endRow, row + 1));
         }
         return true;
     });
