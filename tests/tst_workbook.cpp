@@ -422,6 +422,17 @@ private slots:
         damage(*after);
         const auto checked = checkRewrite(m_blocks, *after, bof, writes);
         QCOMPARE(checked ? -1 : int(checked.error().code), QTest::currentDataTag() == QLatin1String("as written") ? -1 : int(ErrorCode::WriteCheckFailed));
+        // A sheet listed last whose substream is missing moves every sheet's position: those are put
+        // right by the sheets' order, the missing one keeps its own.
+        QByteArray listed = m_era, missing = m_era.mid(findRecord(m_era, Id::BoundSheet), recordEnd(m_era, Id::BoundSheet) - findRecord(m_era, Id::BoundSheet));
+        setU32(missing, 4, 0xFFFFFFF0u);
+        listed.insert(findRecord(listed, Id::Eof), missing);
+        auto listedGlobals = readWorkbookGlobals(listed, QStringLiteral("era.xls"));
+        const int sheets = int(listedGlobals->sheets.size());
+        const auto relisted = rewriteCells(listed, std::move(*listedGlobals), 0, {{1, 0, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}});
+        QVERIFY2(relisted, relisted ? "" : qPrintable(relisted.error().message));
+        for (int n = 0; n < sheets; ++n)
+            QCOMPARE(ByteReader(relisted->mid(findRecord(*relisted, Id::BoundSheet, n) + 4, 4)).u32(), n + 1 < sheets ? quint32(findRecord(*relisted, Id::Bof, n + 1)) : 0xFFFFFFF0u);
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era));
