@@ -570,6 +570,8 @@ private slots:
         }, table(withLastCell(QStringLiteral("126976"))));
         row("formula empty text", [](QByteArray &s) { insertInSheet(s, formulaCell(3, 0)); }, era);
         row("formula cut inside its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 12))); }, damaged);
+        row("formula cut after its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 14))); },
+            table(withLastCell(QStringLiteral("ИСТИНА"))));
         row("cells of an embedded chart are passed over", [](QByteArray &s) { QByteArray chartBof = s.mid(findRecord(s, Id::Bof, 1) + 4, 16);
             setU16(chartBof, 2, 0x0020);
             insertInSheet(s, record(Id::Bof, chartBof) + numberCell(5, 5, 1) + record(Id::Eof, {}));
