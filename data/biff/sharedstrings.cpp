@@ -40,14 +40,6 @@ public:
 
     quint32 raw(int bytes)
     {
-        if (m_segment < m_segments.size() && m_offset + bytes <= m_segments[m_segment].size()) {
-            const auto *p = reinterpret_cast<const quint8 *>(m_segments[m_segment].data() + m_offset);
-            m_offset += bytes;
-            quint32 value = 0;
-            for (int i = bytes - 1; i >= 0; --i)
-                value = (value << 8) | p[i];
-            return value;
-        }
         quint32 value = 0;
         for (int i = 0; i < bytes; ++i)
             value |= static_cast<quint32>(byte()) << (8 * i);
