@@ -433,6 +433,11 @@ private slots:
         QVERIFY2(relisted, relisted ? "" : qPrintable(relisted.error().message));
         for (int n = 0; n < sheets; ++n)
             QCOMPARE(ByteReader(relisted->mid(findRecord(*relisted, Id::BoundSheet, n) + 4, 4)).u32(), n + 1 < sheets ? quint32(findRecord(*relisted, Id::Bof, n + 1)) : 0xFFFFFFF0u);
+        // A cell outside the sheet is refused, never written with its row or column cut short.
+        for (const auto &[row, column] : {std::pair{MaxRows, 0}, std::pair{0, MaxColumns}, std::pair{-1, 0}, std::pair{0, -1}}) {
+            const auto outside = rewriteCells(m_era, *readWorkbookGlobals(m_era, QStringLiteral("era.xls")), 0, {{row, column, CellWrite::Kind::Number, 1, {}}});
+            QVERIFY(!outside && outside.error().code == ErrorCode::CannotEdit);
+        }
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era));
