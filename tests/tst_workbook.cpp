@@ -249,7 +249,8 @@ private slots:
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
                                {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()},
                                {m_dir.filePath(QStringLiteral("one block.xls")), QJsonObject{{"blocks", 65536}, {"sheets", sheet(numberedRows(5000))["sheets"]}}},
-                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(2997))["sheets"]}}}}));
+                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(2997))["sheets"]}}},
+                               {m_dir.filePath(QStringLiteral("full blocks.xls")), QJsonObject{{"blocks", true}, {"sheets", QJsonArray{blocksWorkbook()["sheets"][1]}}}}}));
         const auto streamOf = [&](const char *name) { return readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name).value_or(WorkbookStream{}).bytes; };
         m_era = streamOf("era.xls");
         m_long = streamOf("long.xls");
@@ -335,6 +336,8 @@ private slots:
         QByteArray blocks = m_blocks, total = m_era, oneBlock = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("one block.xls"))), {})->bytes;
         QByteArray foreign = oneBlock;
         foreign.insert(findRecord(foreign, Id::Row) + 20, record(0x0867, {})); // a record of no row between the ROW records
+        QByteArray fullBlocks = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("full blocks.xls"))), {})->bytes;
+        fullBlocks.insert(recordEnd(fullBlocks, Id::DbCell), record(0x0867, {})); // after the first block
         oneBlock.insert(cellOf(oneBlock, 1, 3, 1) + 14, record(Id::String, u16s({1}) + QByteArray("\0a", 2))); // goes along with its cell
         for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
             blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
@@ -346,6 +349,7 @@ private slots:
         inContainerOf("era.xls", "references.xls", total);
         inContainerOf("one block.xls", "foreign block.xls", foreign);
         inContainerOf("one block.xls", "one block.xls", oneBlock);
+        inContainerOf("full blocks.xls", "full blocks.xls", fullBlocks);
         inContainerOf("era.xls", "misplaced sheet.xls", misplaced);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
@@ -354,6 +358,7 @@ private slots:
         row("a block of 5000 rows", "one block.xls", 1, "правка");
         row("2997 blocks of one row; 3000 strings, 125 full buckets", "many blocks.xls", 1, "правка");
         row("a block of 5000 rows and a record of none", "foreign block.xls", 1, "правка", int(ErrorCode::CannotEdit));
+        row("a row between full blocks and a record of none: a block of its own", "full blocks.xls", 1, "правка");
         row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
         row("a sheet position past the end, put right", "misplaced sheet.xls", 0, "Палеозой");
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
