@@ -443,6 +443,14 @@ private slots:
             const auto outside = rewriteCells(m_era, *readWorkbookGlobals(m_era, QStringLiteral("era.xls")), 0, {{row, column, CellWrite::Kind::Number, 1, {}}});
             QVERIFY(!outside && outside.error().code == ErrorCode::CannotEdit);
         }
+        // A new cell takes its column's format, at either end of the columns a COLINFO gives it.
+        QByteArray styled = m_era;
+        styled.insert(findRecord(styled, Id::Bof, 1) + 20, record(Id::ColInfo, u16s({1, 2, 2000, 16, 0, 0})));
+        const auto inStyled = rewriteCells(styled, *readWorkbookGlobals(styled, QStringLiteral("era.xls")), 0,
+                                           {{5, 1, CellWrite::Kind::Number, 1, {}}, {5, 2, CellWrite::Kind::Number, 2, {}}});
+        QVERIFY2(inStyled, inStyled ? "" : qPrintable(inStyled.error().message));
+        for (int column : {1, 2})
+            QCOMPARE(ByteReader(inStyled->mid(cellOf(*inStyled, 1, 5, column) + 8, 2)).u16(), 16);
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era));
