@@ -77,7 +77,7 @@ Result<void> reblock(RecordList &records, const Range &sheet)
             table.push_back(std::move(records[rows[r]]));
         for (; cell < cells.size() && static_cast<size_t>(cellOrdinals[cell]) < to; ++cell)
             table.push_back(std::move(records[cells[cell]]));
-        table.push_back(newPiece(Id::DbCell, QByteArray(4 + 2 * static_cast<qsizetype>(to - from), '\0')));
+        table.push_back(newPiece(Id::DbCell, {})); // sized with the other changed blocks' DBCELLs
     }
     records.replaceRange(*first, *last + 1, std::move(table));
     return {};
