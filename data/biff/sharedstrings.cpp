@@ -156,14 +156,13 @@ StringHeader readHeader(ChainCursor &cursor)
 Result<SharedStrings> SharedStrings::index(std::vector<QByteArrayView> segments, qint64 position)
 {
     SharedStrings table;
-    if (segments.empty() || segments.front().size() < 8)
+    ByteReader counts(segments.empty() ? QByteArrayView() : segments.front());
+    table.m_declaredTotal = counts.u32();
+    table.m_declaredUnique = counts.u32();
+    if (!counts.ok())
         return fail(ErrorCode::Damaged, describeRecord(Id::Sst, position) + QStringLiteral(" слишком короткая"), position);
     if (segments.size() > LocationSpan * 16)
         return fail(ErrorCode::TooLarge, QStringLiteral("таблица строк занимает больше %1 записей").arg(LocationSpan * 16));
-
-    ByteReader counts(segments.front());
-    table.m_declaredTotal = counts.u32();
-    table.m_declaredUnique = counts.u32();
     table.m_segments = std::move(segments);
 
     // Every string takes at least 3 bytes, which bounds what the counts may make us reserve.
