@@ -249,7 +249,8 @@ private slots:
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
                                {m_dir.filePath(QStringLiteral("1904.xls")), QJsonDocument::fromJson(Dates1904Workbook).object()},
                                {m_dir.filePath(QStringLiteral("one block.xls")), QJsonObject{{"blocks", 65536}, {"sheets", sheet(numberedRows(5000))["sheets"]}}},
-                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(2997))["sheets"]}}}}));
+                               {m_dir.filePath(QStringLiteral("many blocks.xls")), QJsonObject{{"blocks", 1}, {"sheets", sheet(numberedRows(2997))["sheets"]}}},
+                               {m_dir.filePath(QStringLiteral("full blocks.xls")), QJsonObject{{"blocks", true}, {"sheets", QJsonArray{blocksWorkbook()["sheets"][1]}}}}}));
         const auto streamOf = [&](const char *name) { return readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath(name))), name).value_or(WorkbookStream{}).bytes; };
         m_era = streamOf("era.xls");
         m_long = streamOf("long.xls");
@@ -338,15 +339,21 @@ private slots:
         QByteArray blocks = m_blocks, total = m_era, oneBlock = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("one block.xls"))), {})->bytes;
         QByteArray foreign = oneBlock;
         foreign.insert(findRecord(foreign, Id::Row) + 20, record(0x0867, {})); // a record of no row between the ROW records
+        QByteArray fullBlocks = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("full blocks.xls"))), {})->bytes;
+        fullBlocks.insert(recordEnd(fullBlocks, Id::DbCell), record(0x0867, {})); // after the first block
         oneBlock.insert(cellOf(oneBlock, 1, 3, 1) + 14, record(Id::String, u16s({1}) + QByteArray("\0a", 2))); // goes along with its cell
         for (int i = 0; i < 9; ++i) // STRING records after the first cell of row 33
             blocks.insert(cellOf(blocks, 1, 33, 0) + 14, record(Id::String, QByteArray(8000, 'x')));
+        QByteArray misplaced = m_era;
+        setU32(misplaced, findRecord(misplaced, Id::BoundSheet) + 4, 0xFFFFFFF0u);
         setU32(total, findRecord(total, Id::Sst) + 4, 0xFFFFFFFFu);
         total.remove(cellOf(total, 1, 2, 0), 14); // "Мезозой": the text typed there is one reference more
         inContainerOf("blocks.xls", "row of 72 KB.xls", blocks);
         inContainerOf("era.xls", "references.xls", total);
         inContainerOf("one block.xls", "foreign block.xls", foreign);
         inContainerOf("one block.xls", "one block.xls", oneBlock);
+        inContainerOf("full blocks.xls", "full blocks.xls", fullBlocks);
+        inContainerOf("era.xls", "misplaced sheet.xls", misplaced);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
@@ -354,7 +361,9 @@ private slots:
         row("a block of 5000 rows", "one block.xls", 1, "правка");
         row("2997 blocks of one row; 3000 strings, 125 full buckets", "many blocks.xls", 1, "правка");
         row("a block of 5000 rows and a record of none", "foreign block.xls", 1, "правка", int(ErrorCode::CannotEdit));
+        row("a row between full blocks and a record of none: a block of its own", "full blocks.xls", 1, "правка");
         row("a row of cells over 64 KB in its block", "row of 72 KB.xls", 1, "правка", int(ErrorCode::TooLarge));
+        row("a sheet position past the end, put right", "misplaced sheet.xls", 0, "Палеозой");
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
         row("8.4 million strings: a new text", "strings.xls", 0, "Палеозой", int(ErrorCode::TooLarge));
         row("8.4 million strings: a text the table holds", "strings.xls", 0, "Эра");
@@ -421,6 +430,31 @@ private slots:
         damage(*after);
         const auto checked = checkRewrite(m_blocks, *after, bof, writes);
         QCOMPARE(checked ? -1 : int(checked.error().code), QTest::currentDataTag() == QLatin1String("as written") ? -1 : int(ErrorCode::WriteCheckFailed));
+        QVERIFY(QTest::currentDataTag() != QLatin1String("a cell of another row") || checked.error().message.contains(QStringLiteral("строке 65, столбце 1 ")));
+        // A sheet listed last whose substream is missing moves every sheet's position: those are put
+        // right by the sheets' order, the missing one keeps its own.
+        QByteArray listed = m_era, missing = m_era.mid(findRecord(m_era, Id::BoundSheet), recordEnd(m_era, Id::BoundSheet) - findRecord(m_era, Id::BoundSheet));
+        setU32(missing, 4, 0xFFFFFFF0u);
+        listed.insert(findRecord(listed, Id::Eof), missing);
+        auto listedGlobals = readWorkbookGlobals(listed, QStringLiteral("era.xls"));
+        const int sheets = int(listedGlobals->sheets.size());
+        const auto relisted = rewriteCells(listed, std::move(*listedGlobals), 0, {{1, 0, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}});
+        QVERIFY2(relisted, relisted ? "" : qPrintable(relisted.error().message));
+        for (int n = 0; n < sheets; ++n)
+            QCOMPARE(ByteReader(relisted->mid(findRecord(*relisted, Id::BoundSheet, n) + 4, 4)).u32(), n + 1 < sheets ? quint32(findRecord(*relisted, Id::Bof, n + 1)) : 0xFFFFFFF0u);
+        // A cell outside the sheet is refused, never written with its row or column cut short.
+        for (const auto &[row, column] : {std::pair{MaxRows, 0}, std::pair{0, MaxColumns}, std::pair{-1, 0}, std::pair{0, -1}}) {
+            const auto outside = rewriteCells(m_era, *readWorkbookGlobals(m_era, QStringLiteral("era.xls")), 0, {{row, column, CellWrite::Kind::Number, 1, {}}});
+            QVERIFY(!outside && outside.error().code == ErrorCode::CannotEdit);
+        }
+        // A new cell takes its column's format, at either end of the columns a COLINFO gives it.
+        QByteArray styled = m_era;
+        styled.insert(findRecord(styled, Id::Bof, 1) + 20, record(Id::ColInfo, u16s({1, 2, 2000, 16, 0, 0})));
+        const auto inStyled = rewriteCells(styled, *readWorkbookGlobals(styled, QStringLiteral("era.xls")), 0,
+                                           {{5, 1, CellWrite::Kind::Number, 1, {}}, {5, 2, CellWrite::Kind::Number, 2, {}}});
+        QVERIFY2(inStyled, inStyled ? "" : qPrintable(inStyled.error().message));
+        for (int column : {1, 2})
+            QCOMPARE(ByteReader(inStyled->mid(cellOf(*inStyled, 1, 5, column) + 8, 2)).u16(), 16);
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era, QStringLiteral("era.xls")));
@@ -575,6 +609,8 @@ private slots:
         }, table(withLastCell(QStringLiteral("126976"))));
         row("formula empty text", [](QByteArray &s) { insertInSheet(s, formulaCell(3, 0)); }, era);
         row("formula cut inside its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 12))); }, damaged);
+        row("formula cut after its result", [](QByteArray &s) { insertInSheet(s, record(Id::Formula, formulaCell(1, 1).mid(4, 14))); },
+            table(withLastCell(QStringLiteral("ИСТИНА"))));
         row("cells of an embedded chart are passed over", [](QByteArray &s) { QByteArray chartBof = s.mid(findRecord(s, Id::Bof, 1) + 4, 16);
             setU16(chartBof, 2, 0x0020);
             insertInSheet(s, record(Id::Bof, chartBof) + numberCell(5, 5, 1) + record(Id::Eof, {}));

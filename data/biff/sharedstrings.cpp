@@ -41,14 +41,6 @@ public:
 
     quint32 raw(int bytes)
     {
-        if (m_segment < m_segments.size() && m_offset + bytes <= m_segments[m_segment].size()) {
-            const auto *p = reinterpret_cast<const quint8 *>(m_segments[m_segment].data() + m_offset);
-            m_offset += bytes;
-            quint32 value = 0;
-            for (int i = bytes - 1; i >= 0; --i)
-                value = (value << 8) | p[i];
-            return value;
-        }
         quint32 value = 0;
         for (int i = 0; i < bytes; ++i)
             value |= static_cast<quint32>(byte()) << (8 * i);
@@ -165,14 +157,13 @@ StringHeader readHeader(ChainCursor &cursor)
 Result<SharedStrings> SharedStrings::index(std::vector<QByteArrayView> segments, qint64 position)
 {
     SharedStrings table;
-    if (segments.empty() || segments.front().size() < 8)
+    ByteReader counts(segments.empty() ? QByteArrayView() : segments.front());
+    table.m_declaredTotal = counts.u32();
+    table.m_declaredUnique = counts.u32();
+    if (!counts.ok())
         return fail(ErrorCode::Damaged, describeRecord(Id::Sst, position) + QStringLiteral(" слишком короткая"), position);
     if (segments.size() > LocationSpan * 16)
         return fail(ErrorCode::TooLarge, QStringLiteral("таблица строк занимает больше %1 записей").arg(formatCount(LocationSpan * 16)));
-
-    ByteReader counts(segments.front());
-    table.m_declaredTotal = counts.u32();
-    table.m_declaredUnique = counts.u32();
     table.m_segments = std::move(segments);
 
     // Every string takes at least 3 bytes, which bounds what the counts may make us reserve.

@@ -78,7 +78,7 @@ Result<void> reblock(RecordList &records, const Range &sheet)
             table.push_back(std::move(records[rows[r]]));
         for (; cell < cells.size() && static_cast<size_t>(cellOrdinals[cell]) < to; ++cell)
             table.push_back(std::move(records[cells[cell]]));
-        table.push_back(newPiece(Id::DbCell, QByteArray(4 + 2 * static_cast<qsizetype>(to - from), '\0')));
+        table.push_back(newPiece(Id::DbCell, {})); // sized with the other changed blocks' DBCELLs
     }
     records.replaceRange(*first, *last + 1, std::move(table));
     return {};
@@ -233,13 +233,22 @@ void fillIndex(RecordList &records, const Range &sheet, bool edited)
 
 Result<void> fillSheetPositions(RecordList &records, const std::vector<size_t> &editedSheets)
 {
+    // Each sheet's position: where the substream it names now begins; one that names none is
+    // put right as the reader takes it, by the sheets' order.
     const Range &globals = records.substream(0);
+    size_t ordinal = 0; // the BOUNDSHEET's place among them, which is its substream's by order
     for (size_t i = globals.begin; i < globals.end; ++i) {
         Piece &piece = records[i];
-        if (piece.id == Id::BoundSheet && piece.data().size() >= 4) {
-            const qint64 moved = records.mapPosition(ByteReader(piece.data()).u32());
-            if (moved >= 0 && moved != ByteReader(piece.data()).u32())
-                setU32(piece.edit(), 0, static_cast<quint32>(moved));
+        if (piece.id != Id::BoundSheet)
+            continue;
+        ++ordinal;
+        ByteReader data(piece.data());
+        const quint32 stored = data.u32();
+        const size_t named = records.substreamAt(stored).value_or(ordinal);
+        if (data.ok() && named < records.substreamCount()) {
+            const quint32 position = records[records.substream(named).begin].newPosition;
+            if (position != stored)
+                setU32(piece.edit(), 0, position);
         }
     }
 

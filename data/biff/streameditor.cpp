@@ -87,7 +87,7 @@ private:
     RowLayout rowLayout(const Range &sheet, int row);
     void insert(size_t at, Piece piece) { m_records.insert(at, std::move(piece)); }
     void erase(size_t at) { m_records.erase(at); }
-    Result<size_t> ensureRowRecord(size_t substream, int row, int column);
+    Result<size_t> ensureRowRecord(size_t substream, int row);
     size_t cellInsertionPoint(const Range &sheet, size_t rowRecord, int row, int column, const RowLayout &layout);
     quint16 defaultXf(const Range &sheet, int column);
     void widenRanges(const Range &sheet, int row, int column);
@@ -135,7 +135,7 @@ quint16 StreamEditor::defaultXf(const Range &sheet, int column)
     return xf < m_globals.dateFormatXf.size() ? xf : 0;
 }
 
-Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int column)
+Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row)
 {
     const Range sheet = m_records.substream(substream);
     std::optional<size_t> below, above, dimensions, window;
@@ -161,8 +161,7 @@ Result<size_t> StreamEditor::ensureRowRecord(size_t substream, int row, int colu
 
     QByteArray data;
     putU16(data, static_cast<quint16>(row));
-    putU16(data, static_cast<quint16>(column));
-    putU16(data, static_cast<quint16>(column + 1));
+    putU32(data, 0); // no columns yet: the cell written into the row sets them
     putU16(data, 0x00FF); // default height
     putU32(data, 0);
     putU32(data, 0x000F0100);
@@ -249,20 +248,18 @@ void StreamEditor::widenRanges(const Range &sheet, int row, int column)
             ByteReader data(piece.data());
             const quint32 firstRow = data.u32(), endRow = data.u32();
             const quint16 firstColumn = data.u16(), endColumn = data.u16();
-            const bool empty = endRow == 0 && endColumn == 0;
             QByteArray &bytes = piece.edit();
-            setU32(bytes, 0, empty ? row : std::min<quint32>(firstRow, row));
-            setU32(bytes, 4, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
-            setU16(bytes, 8, static_cast<quint16>(empty ? column : std::min<int>(firstColumn, column)));
-            setU16(bytes, 10, static_cast<quint16>(empty ? column + 1 : std::max<int>(endColumn, column + 1)));
+            setU32(bytes, 0, std::min<quint32>(firstRow, row));
+            setU32(bytes, 4, std::max<quint32>(endRow, row + 1));
+            setU16(bytes, 8, static_cast<quint16>(std::min<int>(firstColumn, column)));
+            setU16(bytes, 10, static_cast<quint16>(std::max<int>(endColumn, column + 1)));
         } else if (piece.id == Id::Index && piece.data().size() >= 16) {
             ByteReader data(piece.data());
             data.skip(4);
             const quint32 firstRow = data.u32(), endRow = data.u32();
             QByteArray &bytes = piece.edit();
-            const bool empty = endRow == 0;
-            setU32(bytes, 4, empty ? row : std::min<quint32>(firstRow, row));
-            setU32(bytes, 8, empty ? row + 1 : std::max<quint32>(endRow, row + 1));
+            setU32(bytes, 4, std::min<quint32>(firstRow, row));
+            setU32(bytes, 8, std::max<quint32>(endRow, row + 1));
         }
         return true;
     });
@@ -344,7 +341,7 @@ Result<void> StreamEditor::write(size_t substream, const CellWrite &write)
         if (layout.rowRecord) {
             rowRecord = *layout.rowRecord;
         } else {
-            auto created = ensureRowRecord(substream, write.row, write.column);
+            auto created = ensureRowRecord(substream, write.row);
             if (!created)
                 return std::unexpected(created.error());
             rowRecord = *created;
