@@ -438,20 +438,20 @@ private slots:
         listed.insert(findRecord(listed, Id::Eof), missing);
         auto listedGlobals = readWorkbookGlobals(listed, QStringLiteral("era.xls"));
         const int sheets = int(listedGlobals->sheets.size());
-        const auto relisted = rewriteCells(listed, std::move(*listedGlobals), 0, {{1, 0, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}});
+        const auto relisted = rewriteCells(listed, std::move(*listedGlobals), 0, {{1, 0, CellWrite::Kind::Text, 0, QStringLiteral("проверка")}}, QStringLiteral("listed.xls"));
         QVERIFY2(relisted, relisted ? "" : qPrintable(relisted.error().message));
         for (int n = 0; n < sheets; ++n)
             QCOMPARE(ByteReader(relisted->mid(findRecord(*relisted, Id::BoundSheet, n) + 4, 4)).u32(), n + 1 < sheets ? quint32(findRecord(*relisted, Id::Bof, n + 1)) : 0xFFFFFFF0u);
         // A cell outside the sheet is refused, never written with its row or column cut short.
         for (const auto &[row, column] : {std::pair{MaxRows, 0}, std::pair{0, MaxColumns}, std::pair{-1, 0}, std::pair{0, -1}}) {
-            const auto outside = rewriteCells(m_era, *readWorkbookGlobals(m_era, QStringLiteral("era.xls")), 0, {{row, column, CellWrite::Kind::Number, 1, {}}});
+            const auto outside = rewriteCells(m_era, *readWorkbookGlobals(m_era, QStringLiteral("era.xls")), 0, {{row, column, CellWrite::Kind::Number, 1, {}}}, QStringLiteral("era.xls"));
             QVERIFY(!outside && outside.error().code == ErrorCode::CannotEdit);
         }
         // A new cell takes its column's format, at either end of the columns a COLINFO gives it.
         QByteArray styled = m_era;
         styled.insert(findRecord(styled, Id::Bof, 1) + 20, record(Id::ColInfo, u16s({1, 2, 2000, 16, 0, 0})));
         const auto inStyled = rewriteCells(styled, *readWorkbookGlobals(styled, QStringLiteral("era.xls")), 0,
-                                           {{5, 1, CellWrite::Kind::Number, 1, {}}, {5, 2, CellWrite::Kind::Number, 2, {}}});
+                                           {{5, 1, CellWrite::Kind::Number, 1, {}}, {5, 2, CellWrite::Kind::Number, 2, {}}}, QStringLiteral("era.xls"));
         QVERIFY2(inStyled, inStyled ? "" : qPrintable(inStyled.error().message));
         for (int column : {1, 2})
             QCOMPARE(ByteReader(inStyled->mid(cellOf(*inStyled, 1, 5, column) + 8, 2)).u16(), 16);
