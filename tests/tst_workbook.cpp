@@ -355,6 +355,9 @@ private slots:
         inContainerOf("full blocks.xls", "full blocks.xls", fullBlocks);
         inContainerOf("era.xls", "misplaced sheet.xls", misplaced);
         inContainerOf("era.xls", "strings.xls", withManyStrings(m_era, 8'400'000));
+        // One new text more makes 8,388,479 strings, the most that EXTSST's 16-bit bucket size describes.
+        const quint32 eraStrings = ByteReader(m_era.mid(findRecord(m_era, Id::Sst) + 8, 4)).u32();
+        inContainerOf("era.xls", "strings at the limit.xls", withManyStrings(m_era, 8'388'478 - eraStrings));
         const auto row = [&](const char *name, const char *file, int column, const QString &typed, int refused = -1) {
             QTest::newRow(name) << m_dir.filePath(file) << column << typed << refused;
         };
@@ -367,6 +370,7 @@ private slots:
         row("string references counted to the 32-bit limit", "references.xls", 0, "Палеозой");
         row("8.4 million strings: a new text", "strings.xls", 0, "Палеозой", int(ErrorCode::TooLarge));
         row("8.4 million strings: a text the table holds", "strings.xls", 0, "Эра");
+        row("8,388,478 strings: a new text", "strings at the limit.xls", 0, "Палеозой");
     }
 
     void outgrownBookkeeping()
@@ -455,6 +459,21 @@ private slots:
         QVERIFY2(inStyled, inStyled ? "" : qPrintable(inStyled.error().message));
         for (int column : {1, 2})
             QCOMPARE(ByteReader(inStyled->mid(cellOf(*inStyled, 1, 5, column) + 8, 2)).u16(), 16);
+        // A formula overwritten takes its text (the STRING after it) along, and nothing before it; an
+        // embedded chart's substream in the sheet is passed over whole.
+        QByteArray withFormula = m_era;
+        insertInSheet(withFormula, formulaCell(0, 0) + stringRecord(3, "Mel"));
+        insertInSheet(withFormula, record(Id::Bof, u16s({0x0600, 0x0020})) + numberCell(9, 9, 9) + record(Id::Eof, {}));
+        const auto overFormula = rewriteCells(withFormula, *readWorkbookGlobals(withFormula, QStringLiteral("era.xls")), 0,
+                                              {{2, 2, CellWrite::Kind::Number, 1, {}}}, QStringLiteral("era.xls"));
+        QVERIFY2(overFormula, overFormula ? "" : qPrintable(overFormula.error().message));
+        QCOMPARE(findRecord(*overFormula, Id::String), -1);
+        QByteArray expected = m_era;
+        insertInSheet(expected, numberCell(2, 2, 1));
+        insertInSheet(expected, record(Id::Bof, u16s({0x0600, 0x0020})) + numberCell(9, 9, 9) + record(Id::Eof, {}));
+        setU16(expected, findRecord(expected, Id::Row, 2) + 8, 3); // its row now reaches the cell
+        QCOMPARE(*overFormula, expected.left(overFormula->size()));
+        QCOMPARE(expected.mid(overFormula->size()).count('\0'), expected.size() - overFormula->size()); // only the stream's padding after
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era, QStringLiteral("era.xls")));
