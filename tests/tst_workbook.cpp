@@ -244,6 +244,7 @@ private slots:
             large.append(QJsonArray{QString(32000, u'ж') + QString::number(i)});
         QVERIFY(makeWorkbooks({{m_scale, QJsonDocument::fromJson(ScaleWorkbook).object()}, {blocks, blocksWorkbook()},
                                {m_dir.filePath(QStringLiteral("era.xls")), QJsonDocument::fromJson(EraWorkbook).object()},
+                               {m_dir.filePath(QStringLiteral("numbers.xls")), sheet({QJsonArray{1, 2}, QJsonArray{3, 4}})},
                                {m_dir.filePath(QStringLiteral("long.xls")), sheet({QJsonArray{"Текст"}, QJsonArray{QString(6000, u'A')}, QJsonArray{QString(6000, u'B')}, QJsonArray{"Ц"}})},
                                {m_dir.filePath(QStringLiteral("large.xls")), sheet(large)},
                                {shapes, QJsonDocument::fromJson(ShapesWorkbook).object()},
@@ -474,6 +475,14 @@ private slots:
         setU16(expected, findRecord(expected, Id::Row, 2) + 8, 3); // its row now reaches the cell
         QCOMPARE(*overFormula, expected.left(overFormula->size()));
         QCOMPARE(expected.mid(overFormula->size()).count('\0'), expected.size() - overFormula->size()); // only the stream's padding after
+        // A workbook without shared strings gets their table, in its globals, with its first text.
+        QByteArray noStrings = readWorkbookStream(FileBytes::fromMemory(readAll(m_dir.filePath("numbers.xls"))), {})->bytes;
+        noStrings.remove(findRecord(noStrings, Id::Sst), recordEnd(noStrings, Id::Sst) - findRecord(noStrings, Id::Sst));
+        setU32(noStrings, findRecord(noStrings, Id::BoundSheet) + 4, quint32(findRecord(noStrings, Id::Bof, 1)));
+        const auto firstText = rewriteCells(noStrings, *readWorkbookGlobals(noStrings, QStringLiteral("numbers.xls")), 0,
+                                            {{0, 0, CellWrite::Kind::Text, 0, QStringLiteral("Эра")}}, QStringLiteral("numbers.xls"));
+        QVERIFY2(firstText, firstText ? "" : qPrintable(firstText.error().message));
+        QVERIFY(findRecord(noStrings, Id::Sst) < 0 && findRecord(*firstText, Id::Sst) < findRecord(*firstText, Id::Eof));
         // A record too long for BIFF8 is never written, its length cut to 16 bits.
         RecordList records;
         QVERIFY(records.load(m_era, QStringLiteral("era.xls")));
