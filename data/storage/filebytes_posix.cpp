@@ -1,4 +1,5 @@
 #include "filebytes.h"
+#include "systemfile_posix.h"
 
 #include <QFile>
 
@@ -17,13 +18,13 @@ SystemFile openForReading(const QString &path)
 qint64 sizeOf(const SystemFile &file)
 {
     struct stat info = {};
-    return ::fstat(static_cast<int>(file.handle()), &info) == 0 ? info.st_size : -1;
+    return ::fstat(descriptorOf(file), &info) == 0 ? info.st_size : -1;
 }
 
 bool readAt(const SystemFile &file, qint64 offset, char *out, qint64 length)
 {
     for (qint64 done = 0; done < length;) {
-        const ssize_t read = ::pread(static_cast<int>(file.handle()), out + done, static_cast<size_t>(length - done), offset + done);
+        const ssize_t read = ::pread(descriptorOf(file), out + done, static_cast<size_t>(length - done), offset + done);
         if (read == 0 || (read < 0 && errno != EINTR))
             return false;
         done += std::max<ssize_t>(read, 0);

@@ -1,4 +1,5 @@
 #include "filereplace.h"
+#include "systemfile_posix.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,15 +10,6 @@
 #include <unistd.h>
 
 namespace orbelant::filereplace {
-
-namespace {
-
-int descriptor(const SystemFile &file)
-{
-    return static_cast<int>(file.handle());
-}
-
-} // namespace
 
 Target inspect(const QString &path)
 {
@@ -49,7 +41,7 @@ SystemFile createNew(const QString &path)
 int writeAll(const SystemFile &file, QByteArrayView bytes)
 {
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(descriptor(file), bytes.data() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t written = ::write(descriptorOf(file), bytes.data() + done, static_cast<size_t>(bytes.size() - done));
         if (written < 0 && errno != EINTR)
             return errno;
         if (written == 0)
@@ -65,16 +57,16 @@ int takeOver(const SystemFile &file, const Target &old)
 {
     if (old.kind != Target::Kind::Regular)
         return 0;
-    if (::fchmod(descriptor(file), old.attributes) != 0)
+    if (::fchmod(descriptorOf(file), old.attributes) != 0)
         return errno;
-    if (::fchown(descriptor(file), old.owner, old.group) != 0)
-        (void)::fchown(descriptor(file), static_cast<uid_t>(-1), old.group);
+    if (::fchown(descriptorOf(file), old.owner, old.group) != 0)
+        (void)::fchown(descriptorOf(file), static_cast<uid_t>(-1), old.group);
     return 0;
 }
 
 int flushAndClose(SystemFile &file)
 {
-    if (::fsync(descriptor(file)) != 0)
+    if (::fsync(descriptorOf(file)) != 0)
         return errno;
     return file.close();
 }
@@ -86,7 +78,7 @@ int putInPlace(const QString &newPath, const QString &path, bool)
         return errno;
     const SystemFile folder(::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.isOpen())
-        (void)::fsync(descriptor(folder));
+        (void)::fsync(descriptorOf(folder));
     return 0;
 }
 

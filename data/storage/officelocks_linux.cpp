@@ -1,4 +1,5 @@
 #include "officelocks.h"
+#include "systemfile_posix.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,11 +11,6 @@
 namespace orbelant::officelock {
 
 namespace {
-
-int descriptor(const SystemFile &file)
-{
-    return static_cast<int>(file.handle());
-}
 
 const passwd *account()
 {
@@ -70,7 +66,7 @@ bool isHeld(const QString &path)
     const SystemFile file(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     struct flock probe = {}; // the whole file: from its start, to its end however long
     probe.l_type = F_WRLCK;
-    return file.isOpen() && ::fcntl(descriptor(file), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    return file.isOpen() && ::fcntl(descriptorOf(file), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 // Locked before anything is written: a lock file with content is held, or stale.
@@ -82,8 +78,8 @@ SystemFile createAndHold(const QString &path, const QByteArray &content)
         return {};
     struct flock lock = {}; // the whole file: from its start, to its end however long
     lock.l_type = F_RDLCK;
-    if (::fcntl(descriptor(held), F_OFD_SETLK, &lock) != 0
-        || ::write(descriptor(held), content.constData(), static_cast<size_t>(content.size())) != content.size()) {
+    if (::fcntl(descriptorOf(held), F_OFD_SETLK, &lock) != 0
+        || ::write(descriptorOf(held), content.constData(), static_cast<size_t>(content.size())) != content.size()) {
         ::unlink(name.constData());
         return {};
     }
@@ -103,12 +99,12 @@ bool removeIfStale(const QString &path, const std::function<bool(QByteArrayView)
     const QByteArray name = QFile::encodeName(path);
     const SystemFile file(::open(name.constData(), O_RDWR | O_CLOEXEC));
     QFile content;
-    if (!file.isOpen() || !content.open(descriptor(file), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
+    if (!file.isOpen() || !content.open(descriptorOf(file), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
         || !isStale(content.read(MaxLockFileBytes)))
         return false;
     struct flock lock = {}; // the whole file: from its start, to its end however long
     lock.l_type = F_WRLCK;
-    return ::fcntl(descriptor(file), F_OFD_SETLK, &lock) == 0 && isFileAt(file, path) && ::unlink(name.constData()) == 0;
+    return ::fcntl(descriptorOf(file), F_OFD_SETLK, &lock) == 0 && isFileAt(file, path) && ::unlink(name.constData()) == 0;
 }
 
 } // namespace orbelant::officelock

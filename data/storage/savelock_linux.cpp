@@ -1,4 +1,5 @@
 #include "savelock.h"
+#include "systemfile_posix.h"
 
 #include <QFile>
 
@@ -55,7 +56,7 @@ std::optional<Holder> lockHolder(const SystemFile &file)
 {
     struct flock lock = {}; // the whole file: from its start, to its end however long
     lock.l_type = F_WRLCK;
-    if (::fcntl(static_cast<int>(file.handle()), F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK || lock.l_pid < 0)
+    if (::fcntl(descriptorOf(file), F_OFD_GETLK, &lock) != 0 || lock.l_type == F_UNLCK || lock.l_pid < 0)
         return std::nullopt;
     QFile name(QStringLiteral("/proc/%1/comm").arg(lock.l_pid)); // none for 0
     const bool named = name.open(QIODevice::ReadOnly);

@@ -1,4 +1,5 @@
 #include "systemfile.h"
+#include "systemfile_posix.h"
 
 #include <QFile>
 
@@ -22,7 +23,7 @@ int lastSystemError()
 bool isFileAt(const SystemFile &file, const QString &path)
 {
     struct stat opened = {}, current = {};
-    return ::fstat(static_cast<int>(file.handle()), &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &current) == 0
+    return ::fstat(descriptorOf(file), &opened) == 0 && ::stat(QFile::encodeName(path).constData(), &current) == 0
         && opened.st_dev == current.st_dev && opened.st_ino == current.st_ino;
 }
 
