@@ -1,24 +1,13 @@
 #include "chartlayout.h"
 
 #include "numbertext.h"
+#include "scaleranks.h"
 
 #include <algorithm>
 
 namespace orbelant {
 
 namespace {
-
-struct UnitColumn {
-    const char16_t *sheetColumn;
-    const char16_t *rankName;
-    ChartRank rank;
-};
-
-const UnitColumn unitColumns[] = {
-    {u"Эонотема", u"эонотема", ChartRank::Eonothem}, {u"Эратема", u"эратема", ChartRank::Erathem},
-    {u"Система", u"система", ChartRank::System},     {u"Отдел", u"отдел", ChartRank::Series},
-    {u"Ярус", u"ярус", ChartRank::Stage},
-};
 
 constexpr qsizetype noteStartLength = 200;
 
@@ -83,12 +72,13 @@ ChartLayout::ChartLayout(const SheetTable &table)
     // Where a run starts in the columns so far; a run of the next column starts there too, so
     // that a unit is merged only under one parent.
     std::vector<bool> startsHere(rows, false);
-    for (const UnitColumn &unitColumn : unitColumns) {
-        const qsizetype tableColumn = table.columnIndex(unitColumn.sheetColumn);
+    static_assert(std::size(scaleRanks) == int(ChartRank::Stage) + 1); // the chart's ranks in the same order
+    for (int rank = 0; rank < int(std::size(scaleRanks)); ++rank) {
+        const qsizetype tableColumn = table.columnIndex(scaleRanks[rank].column);
         if (tableColumn < 0)
             continue;
-        ChartColumn column{QString::fromUtf16(unitColumn.sheetColumn), QString::fromUtf16(unitColumn.rankName),
-                           unitColumn.rank, {}};
+        const auto chartRank = static_cast<ChartRank>(rank);
+        ChartColumn column{QString::fromUtf16(scaleRanks[rank].column), QString::fromUtf16(scaleRanks[rank].noun), chartRank, {}};
         Cell above;
         for (qsizetype row = 0; row < rows; ++row) {
             Cell cell = table.cell(row, tableColumn);
@@ -107,7 +97,7 @@ ChartLayout::ChartLayout(const SheetTable &table)
             if (run.text.isEmpty())
                 continue;
             const QString parentName = parent >= 0 ? this->run(parent, run.first).text : QString();
-            if (const ChartUnit *unit = ChartPalette::chart().find(unitColumn.rank, run.text, parentName, run.span))
+            if (const ChartUnit *unit = ChartPalette::chart().find(chartRank, run.text, parentName, run.span))
                 run.fill = QColor::fromRgb(unit->colour);
         }
         m_columns.push_back(std::move(column));

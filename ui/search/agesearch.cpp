@@ -1,10 +1,12 @@
 #include "agesearch.h"
 
 #include "numbertext.h"
+#include "scaleranks.h"
 
 #include <QRegularExpression>
 #include <cmath>
 #include <optional>
+#include <ranges>
 
 namespace orbelant {
 
@@ -12,19 +14,6 @@ namespace {
 
 const QString ageColumn = QStringLiteral("Возраст");
 
-// The unit columns from the most specific rank up, with the noun that names the rank and
-// its gender: a question puts the unit in the accusative, which changes a feminine noun
-// and its adjectives but leaves an inanimate masculine one as it is.
-struct Rank {
-    const char16_t *column;
-    const char16_t *noun;
-    bool feminine;
-};
-constexpr Rank ranks[] = {{u"Ярус", u"ярус", false},
-                          {u"Отдел", u"отдел", false},
-                          {u"Система", u"система", true},
-                          {u"Эратема", u"эратема", true},
-                          {u"Эонотема", u"эонотема", true}};
 
 // Only number cells are ages here: the criterion never finds a text cell by a number.
 std::optional<double> ageOf(const SheetTable &table, qsizetype record, qsizetype column)
@@ -86,7 +75,7 @@ QString feminineAccusative(QString phrase, const QString &noun)
 // The most specific unit of the row that has a name, in the accusative.
 QString unitName(const SheetTable &table, qsizetype record)
 {
-    for (const Rank &rank : ranks) {
+    for (const ScaleRank &rank : scaleRanks | std::views::reverse) {
         const qsizetype column = table.columnIndex(QStringView(rank.column));
         if (column < 0)
             continue;
